@@ -1,0 +1,83 @@
+#include "kezBase_Streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace kez {
+
+int64_t TStream::Size() {
+    const int64_t saved = Position();
+    const int64_t size = Seek(0, soEnd);
+    Seek(saved, soBeginning);
+    return size;
+}
+
+void TStream::ReadBuffer(void* aBuffer, int64_t aCount) {
+    if (aCount > 0 && Read(aBuffer, aCount) != aCount) throw std::runtime_error("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* aBuffer, int64_t aCount) {
+    if (aCount > 0 && Write(aBuffer, aCount) != aCount) throw std::runtime_error("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& aSource, int64_t aCount) {
+    constexpr int64_t BlockSize = 1048576;
+    std::vector<uint8_t> block(static_cast<size_t>(std::min(std::max<int64_t>(aCount, 0), BlockSize)));
+    int64_t copied = 0;
+    while (copied < aCount) {
+        const int64_t n = std::min(BlockSize, aCount - copied);
+        aSource.ReadBuffer(block.data(), n);
+        WriteBuffer(block.data(), n);
+        copied += n;
+    }
+    return copied;
+}
+
+int64_t TMemoryStream::Read(void* aBuffer, int64_t aCount) {
+    const int64_t available = Size() - FPosition;
+    const int64_t n = std::clamp<int64_t>(aCount, 0, std::max<int64_t>(available, 0));
+    if (n > 0) std::memcpy(aBuffer, FData.data() + FPosition, static_cast<size_t>(n));
+    FPosition += n;
+    return n;
+}
+
+int64_t TMemoryStream::Write(const void* aBuffer, int64_t aCount) {
+    if (aCount <= 0) return 0;
+    const int64_t end = FPosition + aCount;
+    if (end > Size()) FData.resize(static_cast<size_t>(end));
+    std::memcpy(FData.data() + FPosition, aBuffer, static_cast<size_t>(aCount));
+    FPosition = end;
+    return aCount;
+}
+
+int64_t TMemoryStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
+    int64_t base = 0;
+    switch (aOrigin) {
+    case soBeginning: base = 0; break;
+    case soCurrent: base = FPosition; break;
+    case soEnd: base = Size(); break;
+    }
+    // A position past the end is allowed (a later write fills the gap with zeros); one before the start is
+    // not.
+    FPosition = std::max<int64_t>(base + aOffset, 0);
+    return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t aSize) {
+    FData.resize(static_cast<size_t>(std::max<int64_t>(aSize, 0)));
+    FPosition = std::min(FPosition, Size());
+}
+
+void TMemoryStream::Clear() {
+    FData.clear();
+    FPosition = 0;
+}
+
+TBytes TMemoryStream::Release() {
+    TBytes result = std::move(FData);
+    Clear();
+    return result;
+}
+
+} // namespace kez

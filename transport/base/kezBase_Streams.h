@@ -1,0 +1,58 @@
+// Byte streams: the abstract TStream and the in-memory TMemoryStream that carries message bodies.
+#pragma once
+
+#include "kezBase_Classes.h"
+
+#include <cstdint>
+
+namespace kez {
+
+enum TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
+
+class TStream : public TObject {
+public:
+    // Copies up to aCount octets out of the stream and returns how many were copied.
+    virtual int64_t Read(void* aBuffer, int64_t aCount) = 0;
+    // Copies aCount octets into the stream at its position and returns how many were written.
+    virtual int64_t Write(const void* aBuffer, int64_t aCount) = 0;
+    // Returns the new position.
+    virtual int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) = 0;
+    virtual int64_t Size();
+    virtual void SetSize(int64_t aSize) = 0;
+
+    int64_t Position() { return Seek(0, soCurrent); }
+    void SetPosition(int64_t aPosition) { Seek(aPosition, soBeginning); }
+
+    // Like Read and Write, but raise std::runtime_error unless all aCount octets move.
+    void ReadBuffer(void* aBuffer, int64_t aCount);
+    void WriteBuffer(const void* aBuffer, int64_t aCount);
+    // Appends aCount octets of aSource, read from its current position, at this stream's position.
+    int64_t CopyFrom(TStream& aSource, int64_t aCount);
+};
+
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    // Adopts the octets without copying them; the position starts at 0.
+    explicit TMemoryStream(TBytes aBytes) : FData(std::move(aBytes)) {}
+
+    int64_t Read(void* aBuffer, int64_t aCount) override;
+    int64_t Write(const void* aBuffer, int64_t aCount) override;
+    int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) override;
+    int64_t Size() override { return static_cast<int64_t>(FData.size()); }
+    void SetSize(int64_t aSize) override;
+
+    void Clear();
+    // Grows the capacity so that later writes up to aSize octets do not reallocate.
+    void Reserve(int64_t aSize) { FData.reserve(static_cast<size_t>(aSize)); }
+    const uint8_t* Memory() const noexcept { return FData.data(); }
+    const TBytes& Bytes() const noexcept { return FData; }
+    // Hands the octets over and leaves the stream empty.
+    TBytes Release();
+
+private:
+    TBytes FData;
+    int64_t FPosition = 0;
+};
+
+} // namespace kez
