@@ -128,7 +128,7 @@ void TkezAMQPFrame::SetPayload_HeartBeat(
 
 void TkezAMQPFrame::DoCheckFrame(TBytesView aBytes, int32_t aOffset) {
     const TkezAMQPFrameType type = FHeader.Type();
-    if (type == amqpFrameNone) throw TkezAMQPException(-1, "");
+    if (type == amqpFrameNone) RaiseAMQPException(-1);
     if (FHeader.Channel() == 0 && (type == amqpFrameHeader || type == amqpFrameBody)) RaiseAMQPException(504);
     if (FHeader.Channel() != 0 && type == amqpFrameHeartBeat) RaiseAMQPException(501);
     if (FHeader.Size() < 0 || FHeader.Size() > FMaxSize) RaiseAMQPException(501);

@@ -235,8 +235,9 @@ std::string FormatFloatOneDecimal(double aValue, char aDecimalSeparator) {
     // Keep the integer digits and one fractional digit.
     const int keep = exponent + 2;
     if (keep <= 0) {
-        digits = (keep == 0 && digits[0] >= '5') ? "1" : "0";
-        exponent = (digits == "1") ? -1 : 0;
+        const bool roundsUp = keep == 0 && digits[0] >= '5';
+        digits.assign(1, roundsUp ? '1' : '0');
+        exponent = roundsUp ? -1 : 0;
     } else if (keep < static_cast<int>(digits.size())) {
         const bool up = digits[static_cast<size_t>(keep)] >= '5';
         digits.resize(static_cast<size_t>(keep));
