@@ -194,7 +194,27 @@ std::string TkezAMQPFramePayloadType_ContentBody::AsString() {
     return text;
 }
 
+std::unique_ptr<TStream> TkezAMQPFramePayloadType_ContentBody::ReleaseData() {
+    if (!FOwnedData) return nullptr; // a stream it does not own stays where it is
+    std::unique_ptr<TStream> owned = std::move(FOwnedData);
+    FData = nullptr;
+    FDataSize = 0;
+    return owned;
+}
+
+void TkezAMQPFramePayloadType_ContentBody::AdoptData(std::unique_ptr<TStream> aStream, int64_t aDataSize) {
+    FOwnedData = std::move(aStream);
+    FData = FOwnedData.get();
+    FDataSize = aDataSize;
+}
+
 // --- message content ---
+
+namespace {
+// A body announced larger than this is not reserved in advance, so that a hostile header cannot make the
+// client allocate what will never arrive.
+constexpr uint64_t MaxBodyReservation = 64 * 1024 * 1024;
+} // namespace
 
 void TkezAMQPMessageContent::SetPayload(const TkezAMQPFramePayload_Method_Basic* aPayload) {
     if (!aPayload) return;
@@ -238,6 +258,11 @@ TkezAMQPFramePayloadType_ContentBody& TkezAMQPMessageContent::Body() {
 void TkezAMQPMessageContent::SetBody(TkezAMQPFramePayloadType_ContentBody* aBody) {
     if (!aBody) return;
     TkezAMQPFramePayloadType_ContentBody& own = Body();
+    if (!own.HasData() && FHeader) {
+        auto stream = std::make_unique<TMemoryStream>();
+        stream->Reserve(static_cast<int64_t>(std::min(FHeader->BodySize(), MaxBodyReservation)));
+        own.AdoptData(std::move(stream), own.DataSize());
+    }
     own.SetDataSize(own.DataSize() + aBody->DataSize());
     if (!aBody->HasData()) return;
     TStream& from = aBody->Data();
@@ -250,6 +275,18 @@ void TkezAMQPMessageContent::SetBody(TkezAMQPFramePayloadType_ContentBody* aBody
         return;
     }
     to.CopyFrom(from, from.Size() - from.Position());
+}
+
+void TkezAMQPMessageContent::TakeBody(TkezAMQPFramePayloadType_ContentBody& aBody) {
+    const bool empty = !FBody || (!FBody->HasData() && FBody->DataSize() == 0);
+    if (empty && aBody.HasData() && aBody.Data().Position() == 0) {
+        const int64_t size = aBody.DataSize();
+        if (std::unique_ptr<TStream> stream = aBody.ReleaseData()) {
+            Body().AdoptData(std::move(stream), size);
+            return;
+        }
+    }
+    SetBody(&aBody);
 }
 
 void TkezAMQPMessageContent::DoClear() {

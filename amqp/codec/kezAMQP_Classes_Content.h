@@ -76,6 +76,11 @@ public:
     void SetDataSize(int64_t aSize) noexcept { FDataSize = aSize; }
     // The whole body as text (UTF-8 as it came); leaves the stream at position 0.
     std::string AsString();
+    // Hands over the stream this body owns and leaves the body empty; null, changing nothing, when it owns
+    // none.
+    std::unique_ptr<TStream> ReleaseData();
+    // Takes aStream over as the owned data stream.
+    void AdoptData(std::unique_ptr<TStream> aStream, int64_t aDataSize);
 
 protected:
     void DoRead(TBytesView aBytes) override;
@@ -109,6 +114,9 @@ public:
     // Appends the octets of aBody's stream from its current position and adds its DataSize; null does
     // nothing.
     void SetBody(TkezAMQPFramePayloadType_ContentBody* aBody);
+    // As SetBody, but while this body is still empty it takes aBody's own stream over instead of copying it,
+    // leaving aBody empty: a message that comes in one body frame is never copied.
+    void TakeBody(TkezAMQPFramePayloadType_ContentBody& aBody);
 
     void Clear() { DoClear(); }
 

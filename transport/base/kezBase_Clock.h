@@ -7,6 +7,7 @@
 namespace kez {
 
 using TkezClock = std::chrono::steady_clock;
+using TkezClockPoint = TkezClock::time_point;
 
 // Monotonic milliseconds since an arbitrary start.
 inline int64_t TickCountMs() {

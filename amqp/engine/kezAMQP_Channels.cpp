@@ -1,0 +1,319 @@
+#include "kezAMQP_Channels.h"
+
+#include "kezBase_Format.h"
+
+#include <stdexcept>
+
+namespace kez {
+
+// --- wait request ---
+
+TkezAMQPMethod TkezAMQPChannelThreadWaitRequest::Method() const {
+    std::lock_guard guard(FLock);
+    return FMethod;
+}
+
+TkezAMQPMethods TkezAMQPChannelThreadWaitRequest::Methods() const {
+    std::lock_guard guard(FLock);
+    return FMethods;
+}
+
+bool TkezAMQPChannelThreadWaitRequest::Terminated() const {
+    std::lock_guard guard(FLock);
+    return FTerminated;
+}
+
+void TkezAMQPChannelThreadWaitRequest::Initialize() {
+    std::lock_guard guard(FLock);
+    FMethod = amqpMethodNone;
+    FMethods = {};
+    FTerminated = false;
+}
+
+void TkezAMQPChannelThreadWaitRequest::SetMethods(TkezAMQPMethods aMethods) {
+    std::lock_guard guard(FLock);
+    FMethods = aMethods;
+}
+
+void TkezAMQPChannelThreadWaitRequest::Complete(TkezAMQPMethod aMethod) {
+    {
+        std::lock_guard guard(FLock);
+        if (FTerminated || !FMethods.Contains(aMethod)) return;
+        FMethod = aMethod;
+        FTerminated = true;
+    }
+    FChanged.notify_all();
+}
+
+bool TkezAMQPChannelThreadWaitRequest::WaitUntil(TkezClockPoint aDeadline,
+                                                 const std::atomic<bool>& aConnected) {
+    std::unique_lock lock(FLock);
+    FChanged.wait_until(lock, aDeadline,
+                        [&] { return FTerminated || !aConnected.load(std::memory_order_acquire); });
+    return aConnected.load(std::memory_order_acquire) && FTerminated;
+}
+
+void TkezAMQPChannelThreadWaitRequest::Wake() {
+    { std::lock_guard guard(FLock); } // a waiter is now either waiting or about to test its condition again
+    FChanged.notify_all();
+}
+
+// --- worker ---
+
+TkezAMQPChannelThread::TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwnerGuard, size_t aQueueLimit)
+    : TkezVoxThread(false, std::move(aName)), FOwnerGuard(std::move(aOwnerGuard)), FQueueLimit(aQueueLimit) {}
+
+TkezAMQPChannelThread::~TkezAMQPChannelThread() { StopAndJoin(); }
+
+void TkezAMQPChannelThread::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
+    const auto size = static_cast<size_t>(aFrame->Header().Size());
+    std::unique_lock lock(FLock);
+    // A frame always fits into an empty queue, however large it is.
+    while (FBytes > 0 && FBytes + size > FQueueLimit && !Terminated()) {
+        FReceiverWaiting = true;
+        FSpaceFreed.wait(lock);
+    }
+    FReceiverWaiting = false;
+    if (Terminated()) return; // the channel is going; its frames go with it
+    FFrames.push_back(std::move(aFrame));
+    FBytes += size;
+    lock.unlock();
+    FFrameQueued.notify_one();
+}
+
+size_t TkezAMQPChannelThread::QueuedBytes() const {
+    std::lock_guard guard(FLock);
+    return FBytes;
+}
+
+void TkezAMQPChannelThread::DoTerminate() {
+    { std::lock_guard guard(FLock); }
+    FFrameQueued.notify_all();
+    FSpaceFreed.notify_all();
+}
+
+void TkezAMQPChannelThread::Execute() {
+    std::unique_lock lock(FLock);
+    for (;;) {
+        FFrameQueued.wait(lock, [this] { return !FFrames.empty() || Terminated(); });
+        if (Terminated()) break;
+        std::unique_ptr<TkezAMQPFrame> frame = std::move(FFrames.front());
+        FFrames.pop_front();
+        const auto size = static_cast<size_t>(frame->Header().Size());
+        // Handled outside the lock: the receiving thread never waits for a running event handler.
+        lock.unlock();
+        Handle(*frame);
+        frame.reset();
+        lock.lock();
+        FBytes -= size;
+        if (FReceiverWaiting) FSpaceFreed.notify_all();
+    }
+}
+
+void TkezAMQPChannelThread::Handle(TkezAMQPFrame& aFrame) {
+    // Declared first, released last: the engine may be destroyed right here when this was its last holder.
+    std::shared_ptr<void> ownerAlive;
+    if (FOwnerGuard) {
+        ownerAlive = FOwnerGuard();
+        if (!ownerAlive) return;
+    }
+    try {
+        aFrame.DoReadPayload();
+        OnAfterReadFrame.Fire(&aFrame);
+    } catch (const std::exception& e) {
+        OnException.Fire(this, e);
+    } catch (...) {
+        OnException.Fire(this, std::runtime_error("Unknown exception while handling a frame."));
+    }
+}
+
+// --- entry ---
+
+TkezAMQPChannelThreadItem::TkezAMQPChannelThreadItem(uint16_t aNumber, std::string aChannel)
+    : FNumber(aNumber), FChannel(std::move(aChannel)) {
+    SetID(std::to_string(aNumber));
+    FWaitRequest.SetMethods({amqpChannOpenOk});
+}
+
+TkezAMQPChannelThreadItem::~TkezAMQPChannelThreadItem() {
+    if (FThread) FThread->Terminate();
+}
+
+std::shared_ptr<TkezAMQPChannelThread>
+TkezAMQPChannelThreadItem::StartWorker(TkezAMQPChannelThread::TOwnerGuard aOwnerGuard, size_t aQueueLimit) {
+    FThread =
+        std::make_shared<TkezAMQPChannelThread>("AMQP channel " + ID(), std::move(aOwnerGuard), aQueueLimit);
+    std::weak_ptr<TkezAMQPChannelThreadItem> weak = weak_from_this();
+    FThread->OnAfterReadFrame = [weak](TObject* aFrame) {
+        if (auto entry = weak.lock()) entry->OnAfterReadFrameEvent(aFrame);
+    };
+    FThread->OnException = [weak](TObject* aSender, const std::exception& E) {
+        if (auto entry = weak.lock()) entry->OnThreadExceptionEvent(aSender, E);
+    };
+    FThread->Start();
+    return FThread;
+}
+
+TkezAMQPFramePayload_Method_ChannelClose TkezAMQPChannelThreadItem::ChannelClose() const {
+    std::lock_guard guard(FLock);
+    return FChannelClose;
+}
+
+void TkezAMQPChannelThreadItem::SetChannelClose(const TkezAMQPFramePayload_Method_ChannelClose& aClose) {
+    std::lock_guard guard(FLock);
+    FChannelClose.SetReplyCode(aClose.ReplyCode());
+    FChannelClose.SetReplyText(aClose.ReplyText());
+    FChannelClose.SetFailClassId(aClose.FailClassId());
+    FChannelClose.SetFailMethodId(aClose.FailMethodId());
+}
+
+TkezAMQPFramePayload_Method_BasicQoS TkezAMQPChannelThreadItem::QoS() const {
+    std::lock_guard guard(FLock);
+    return FQoS;
+}
+
+void TkezAMQPChannelThreadItem::SetQoS(const TkezAMQPFramePayload_Method_BasicQoS& aQoS) {
+    std::lock_guard guard(FLock);
+    FQoS.SetPrefetchSize(aQoS.PrefetchSize());
+    FQoS.SetPrefetchCount(aQoS.PrefetchCount());
+    FQoS.SetGlobal(aQoS.Global());
+}
+
+TkezAMQPChannelThreadRequest TkezAMQPChannelThreadItem::Request() const {
+    std::lock_guard guard(FLock);
+    return FRequest;
+}
+
+void TkezAMQPChannelThreadItem::EditRequest(const std::function<void(TkezAMQPChannelThreadRequest&)>& aEdit) {
+    std::lock_guard guard(FLock);
+    aEdit(FRequest);
+}
+
+void TkezAMQPChannelThreadItem::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
+    if (FThread) FThread->AddFrame(std::move(aFrame));
+}
+
+void TkezAMQPChannelThreadItem::Terminate() {
+    if (FThread) FThread->Terminate();
+    OnTerminate.Fire(this);
+}
+
+void TkezAMQPChannelThreadItem::OnThreadExceptionEvent(TObject* /*Sender*/, const std::exception& E) {
+    OnException.Fire(this, E);
+}
+
+void TkezAMQPChannelThreadItem::OnAfterReadFrameEvent(TObject* Sender) {
+    auto* frame = static_cast<TkezAMQPFrame*>(Sender);
+    if (frame->Header().Type() == amqpFrameMethod) FWaitRequest.Complete(frame->Payload_Method().MethodId());
+}
+
+// --- table ---
+
+TkezAMQPChannelThreads::~TkezAMQPChannelThreads() { Shutdown(); }
+
+TkezAMQPChannelThreads::TItemPtr TkezAMQPChannelThreads::FindNumber(uint16_t aId) const {
+    for (const TItemPtr& item : FList)
+        if (item->Number() == aId) return item;
+    return nullptr;
+}
+
+TkezAMQPChannelThreads::TItemPtr TkezAMQPChannelThreads::CreateEntry(uint16_t aNumber,
+                                                                     const std::string& aChannel) {
+    auto entry = std::make_shared<TkezAMQPChannelThreadItem>(aNumber, aChannel);
+    entry->OnTerminate = [this](TObject* aSender) { OnItemTerminateEvent(aSender); };
+    entry->OnException = [this](TObject* aSender, const std::exception& E) {
+        OnItemExceptionEvent(aSender, E);
+    };
+    auto worker = entry->StartWorker(FOwnerGuard, FQueueLimit);
+    std::lock_guard guard(FWorkersLock);
+    PruneFinishedWorkers();
+    FWorkers.push_back(std::move(worker));
+    return entry;
+}
+
+void TkezAMQPChannelThreads::PruneFinishedWorkers() {
+    std::erase_if(FWorkers, [](const auto& aWorker) { return aWorker->Finished(); });
+}
+
+uint16_t TkezAMQPChannelThreads::AddChannel(const std::string& aChannel) {
+    TItemPtr replaced; // released after the lock
+    std::lock_guard guard(FLock);
+    for (auto it = FList.begin(); it != FList.end(); ++it) {
+        if ((*it)->Channel() != aChannel) continue;
+        // A channel the broker closed is dead, and so is one whose close was just confirmed (its entry leaves
+        // the table right after its waiter was released): the name may be opened again under a new number.
+        const TkezAMQPMethod state = (*it)->MethodId();
+        if (state != amqpChannClose && state != amqpChannCloseOk) return 0;
+        replaced = std::move(*it);
+        FList.erase(it);
+        break;
+    }
+    const int64_t next = FId.Inc();
+    if (next > 65535) {
+        FId.Dec();
+        if (replaced) FList.push_back(std::move(replaced));
+        throw std::runtime_error(Format(
+            "Channel: %s cannot be opened: all 65535 channel numbers of this connection have been used.",
+            {aChannel}));
+    }
+    const auto number = static_cast<uint16_t>(next);
+    FList.push_back(CreateEntry(number, aChannel));
+    return number;
+}
+
+TkezAMQPChannelThreads::TItemPtr TkezAMQPChannelThreads::GetChannel(const std::string& aChannel) const {
+    std::lock_guard guard(FLock);
+    for (const TItemPtr& item : FList)
+        if (item->Channel() == aChannel) return item;
+    return nullptr;
+}
+
+TkezAMQPChannelThreads::TItemPtr TkezAMQPChannelThreads::GetChannel(uint16_t aId) const {
+    std::lock_guard guard(FLock);
+    return FindNumber(aId);
+}
+
+std::vector<TkezAMQPChannelThreads::TItemPtr> TkezAMQPChannelThreads::Items() const {
+    std::lock_guard guard(FLock);
+    return FList;
+}
+
+void TkezAMQPChannelThreads::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
+    const uint16_t number = aFrame->Header().Channel();
+    TItemPtr entry;
+    {
+        std::lock_guard guard(FLock);
+        entry = FindNumber(number);
+        if (!entry) {
+            entry = CreateEntry(number, {});
+            FList.push_back(entry);
+        }
+    }
+    // Outside the table lock: this may wait while the channel's queue is full.
+    entry->AddFrame(std::move(aFrame));
+}
+
+void TkezAMQPChannelThreads::OnItemTerminateEvent(TObject* Sender) {
+    DeleteItem(static_cast<TkezAMQPChannelThreadItem*>(Sender)->ID());
+}
+
+void TkezAMQPChannelThreads::OnItemExceptionEvent(TObject* Sender, const std::exception& E) {
+    OnException.Fire(Sender, E);
+}
+
+void TkezAMQPChannelThreads::Shutdown() {
+    std::vector<std::shared_ptr<TkezAMQPChannelThread>> workers;
+    {
+        std::lock_guard guard(FWorkersLock);
+        workers.swap(FWorkers);
+    }
+    for (auto& worker : workers)
+        worker->Terminate();
+    for (auto& worker : workers) {
+        // A worker that runs this (the engine released from its own handler) ends after it returns.
+        if (worker->IsCurrentThread() || !worker->WaitFor(5000)) worker->SetFreeOnTerminate(true);
+    }
+    Clear();
+}
+
+} // namespace kez

@@ -1,0 +1,161 @@
+#include "EngineTestBase.h"
+
+using namespace kez;
+using namespace kez::test;
+
+namespace {
+
+class Messages : public EngineTest {
+protected:
+    void SetUp() override {
+        Broker.Handshake();
+        Channel = Broker.OpenChannel("ch");
+        Engine().OnAMQPException = [this](TObject*, const std::exception& E) {
+            const auto* amqp = dynamic_cast<const TkezAMQPException*>(&E);
+            Broker.Log.Add("exception:" + std::to_string(amqp ? amqp->Code() : 0));
+        };
+        Engine().OnAMQPBasicDeliver = [this](TObject*, const std::string& c,
+                                             const TkezAMQPFramePayload_Method_BasicDeliver& d,
+                                             TkezAMQPMessageContent& m) {
+            Broker.Log.Add("deliver:" + c + ":" + std::to_string(d.DeliveryTag()) + ":" + Describe(m));
+        };
+        Engine().OnAMQPBasicGetOk = [this](TObject*, const std::string& c,
+                                           const TkezAMQPFramePayload_Method_BasicGetOk& g,
+                                           TkezAMQPMessageContent& m) {
+            Broker.Log.Add("getok:" + c + ":" + std::to_string(g.MessageCount()) + ":" + Describe(m));
+        };
+        Engine().OnAMQPBasicReturn = [this](TObject*, const std::string& c,
+                                            const TkezAMQPFramePayload_Method_BasicReturn& r,
+                                            TkezAMQPMessageContent& m) {
+            Broker.Log.Add("return:" + c + ":" + std::to_string(r.ReplyCode()) + ":" + Describe(m));
+        };
+    }
+
+    // The body as text, its size, and that the stream was handed over at its start.
+    static std::string Describe(TkezAMQPMessageContent& aMessage) {
+        const bool atStart = aMessage.Body().Data().Position() == 0;
+        return std::to_string(aMessage.Body().DataSize()) + ":" + aMessage.Body().AsString() +
+               (atStart ? "" : ":moved");
+    }
+
+    uint16_t Channel = 0;
+};
+
+TBytes DeliverFrame(uint16_t aChannel, uint64_t aTag) {
+    return MethodFrame(aChannel, 60, 60,
+                       Wire().ShortStr("ctag").LongLong(aTag).Octet(0).ShortStr("x").ShortStr("k"));
+}
+
+TEST_P(Messages, PublishedTextGoesOutAsOneBlockWithDefaultProperties) {
+    const size_t before = Broker.Blocks().size();
+    Engine().PublishMessage("ch", "x", "k", "hello", true, false);
+    const std::vector<TBytes> blocks = Broker.Blocks();
+    ASSERT_EQ(blocks.size(), before + 1);
+    const TBytes expected =
+        Join({MethodFrame(Channel, 60, 40, Wire().Short(0).ShortStr("x").ShortStr("k").Octet(1)),
+              ContentHeaderFrame(Channel, 5,
+                                 Wire{0xD8, 0}.ShortStr("text/plain").ShortStr("utf-8").Octets({2, 1})),
+              BodyFrame(Channel, "hello")});
+    EXPECT_EQ(blocks.back(), expected);
+}
+
+TEST_P(Messages, EmptyBodyHasNoBodyFrameAndPropertiesAreCopied) {
+    TkezAMQPBasicProperties properties;
+    properties.SetContentType("application/json");
+    properties.SetHeaders(R"({"n":1})");
+    properties.SetDeliveryMode(amqpMDMNonPersistent);
+    properties.SetPriority(0);
+    properties.SetContentEncoding("");
+    Engine().PublishMessage("ch", "", "q", &properties, std::string(), false, false);
+    const TBytes expected =
+        Join({MethodFrame(Channel, 60, 40, Wire().Short(0).ShortStr("").ShortStr("q").Octet(0)),
+              ContentHeaderFrame(Channel, 0,
+                                 Wire{0xB0, 0}
+                                     .ShortStr("application/json")
+                                     .Table(Wire().ShortStr("n").Octet('I').Long(1))
+                                     .Octet(1))});
+    EXPECT_EQ(Broker.Blocks().back(), expected);
+}
+
+TEST_P(Messages, LargeStreamIsCutAtTheNegotiatedFrameSize) {
+    TMemoryStream stream;
+    TBytes body(300000);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<uint8_t>(i % 251);
+    stream.WriteBuffer(body.data(),
+                       static_cast<int64_t>(body.size())); // left at its end: publishing rewinds it
+    Engine().PublishMessage("ch", "", "q", stream, false, false);
+    const TBytes block = Broker.Blocks().back();
+    std::vector<int32_t> sizes;
+    TBytes reassembled;
+    for (int32_t at = 0; at < static_cast<int32_t>(block.size());) {
+        TkezAMQPFrame frame;
+        const int32_t n = frame.Read(block, at);
+        ASSERT_GT(n, 0);
+        if (frame.Header().Type() == amqpFrameBody) {
+            sizes.push_back(frame.Header().Size());
+            reassembled.insert(reassembled.end(), frame.Payload().Payload().begin(),
+                               frame.Payload().Payload().end());
+        }
+        at += n;
+    }
+    EXPECT_EQ(sizes, (std::vector<int32_t>{131072 - 8, 131072 - 8, 37872}));
+    EXPECT_EQ(reassembled, body);
+}
+
+TEST_P(Messages, DeliverGetOkAndReturnWithZeroOneAndManyBodyFrames) {
+    Broker.Send(Join({DeliverFrame(Channel, 1), ContentHeaderFrame(Channel, 0)}));
+    EXPECT_TRUE(Broker.Log.WaitFor("deliver:ch:1:0:"));
+    Broker.Send(
+        Join({DeliverFrame(Channel, 2), ContentHeaderFrame(Channel, 5), BodyFrame(Channel, "hello")}));
+    EXPECT_TRUE(Broker.Log.WaitFor("deliver:ch:2:5:hello"));
+    Broker.Send(Join({DeliverFrame(Channel, (1ULL << 40) + 3), ContentHeaderFrame(Channel, 11),
+                      BodyFrame(Channel, "hel"), BodyFrame(Channel, "lo wo"), BodyFrame(Channel, "rld")}));
+    EXPECT_TRUE(Broker.Log.WaitFor("deliver:ch:1099511627779:11:hello world"));
+
+    Broker.Send(
+        Join({MethodFrame(Channel, 60, 71, Wire().LongLong(4).Octet(1).ShortStr("").ShortStr("q").Long(9)),
+              ContentHeaderFrame(Channel, 2), BodyFrame(Channel, "o"), BodyFrame(Channel, "k")}));
+    EXPECT_TRUE(Broker.Log.WaitFor("getok:ch:9:2:ok"));
+    Broker.Send(Join(
+        {MethodFrame(Channel, 60, 50, Wire().Short(312).ShortStr("NO_ROUTE").ShortStr("x").ShortStr("k")),
+         ContentHeaderFrame(Channel, 3), BodyFrame(Channel, "bye")}));
+    EXPECT_TRUE(Broker.Log.WaitFor("return:ch:312:3:bye"));
+    EXPECT_EQ(Broker.Log.Count("exception:505"), 0u);
+}
+
+TEST_P(Messages, ContentWithoutAMethodIsUnexpectedAndTheChannelGoesOn) {
+    Broker.Send(ContentHeaderFrame(Channel, 1));
+    EXPECT_TRUE(Broker.Log.WaitFor("exception:505"));
+    Broker.Send(Join({DeliverFrame(Channel, 5), ContentHeaderFrame(Channel, 1), BodyFrame(Channel, "!")}));
+    EXPECT_TRUE(Broker.Log.WaitFor("deliver:ch:5:1:!"));
+    // Nothing was sent back to the broker for the error.
+    EXPECT_TRUE(Broker.NoFrameWithin(20));
+}
+
+TEST_P(Messages, ANewDeliverDiscardsAnUnfinishedMessage) {
+    Broker.Send(
+        Join({DeliverFrame(Channel, 1), ContentHeaderFrame(Channel, 10), BodyFrame(Channel, "part")}));
+    Broker.Send(Join({DeliverFrame(Channel, 2), ContentHeaderFrame(Channel, 4), BodyFrame(Channel, "next")}));
+    EXPECT_TRUE(Broker.Log.WaitFor("deliver:ch:2:4:next"));
+    EXPECT_EQ(Broker.Log.Events("deliver").size(), 1u);
+}
+
+TEST_P(Messages, ManyMessagesArriveInOrder) {
+    TBytes all;
+    for (uint64_t tag = 1; tag <= 200; ++tag) {
+        const TBytes message =
+            Join({DeliverFrame(Channel, tag), ContentHeaderFrame(Channel, 3), BodyFrame(Channel, "abc")});
+        all.insert(all.end(), message.begin(), message.end());
+    }
+    Broker.Send(all);
+    ASSERT_TRUE(Broker.Log.WaitFor("deliver:ch:200:3:abc"));
+    const std::vector<std::string> events = Broker.Log.Events("deliver");
+    ASSERT_EQ(events.size(), 200u);
+    for (uint64_t tag = 1; tag <= 200; ++tag)
+        EXPECT_EQ(events[tag - 1], "deliver:ch:" + std::to_string(tag) + ":3:abc");
+}
+
+KEZ_FOR_EVERY_SPLIT(Messages);
+
+} // namespace
