@@ -27,13 +27,14 @@ TBytes TWrittenFrame::Arguments() const {
 
 // --- event log ---
 
+// Notified under the lock, so that whoever takes the lock later has seen the handler's last touch of the log.
 void TEventLog::Add(std::string aEvent) {
-    {
-        std::lock_guard guard(FLock);
-        FEvents.push_back(std::move(aEvent));
-    }
+    std::lock_guard guard(FLock);
+    FEvents.push_back(std::move(aEvent));
     FChanged.notify_all();
 }
+
+void TEventLog::Quiesce() const { std::lock_guard guard(FLock); }
 
 bool TEventLog::WaitFor(const std::string& aEvent, int aTimeoutMs) {
     std::unique_lock lock(FLock);
@@ -90,8 +91,13 @@ TScriptedBroker::~TScriptedBroker() {
     }
     FFeedChanged.notify_all();
     FFeeder.join();
-    if (FEngine) FEngine->OnAMQPWriteBytes = nullptr;
+    // A worker may still be handling a frame, holding the engine and calling handlers that use this broker;
+    // the broker's members must outlive that.
     FEngine.reset();
+    EXPECT_TRUE(WaitUntil([&] { return FFedEngine.expired(); }, 10000)) << "the engine outlived its test";
+    // Handlers touch the broker only under these locks: taking them orders their last touch before teardown.
+    { std::lock_guard guard(FWriteLock); }
+    Log.Quiesce();
 }
 
 void TScriptedBroker::ReleaseEngine() { FEngine.reset(); }
@@ -182,8 +188,8 @@ void TScriptedBroker::OnWrite(const TBytes& aBytes) {
             FFrames.push_back(std::move(written));
             FParsed += static_cast<size_t>(n);
         }
+        FWritten.notify_all();
     }
-    FWritten.notify_all();
     for (TBytes& reply : replies)
         SendAsync(reply);
 }

@@ -44,6 +44,8 @@ public:
     // The events that start with aPrefix, in order.
     std::vector<std::string> Events(const std::string& aPrefix) const;
     size_t Count(const std::string& aEvent) const;
+    // Takes and releases the lock: after it, every earlier Add has completed.
+    void Quiesce() const;
 
 private:
     mutable std::mutex FLock;
