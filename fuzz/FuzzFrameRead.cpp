@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
                     break;
                 case amqpFrameHeader: message.SetHeader(&frame.Payload_ContentHeader()); break;
                 case amqpFrameBody:
-                    message.SetBody(&frame.Payload_ContentBody());
+                    message.TakeBody(frame.Payload_ContentBody());
                     message.Body().AsString();
                     break;
                 default: break;

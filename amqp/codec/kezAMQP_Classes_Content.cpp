@@ -210,12 +210,6 @@ void TkezAMQPFramePayloadType_ContentBody::AdoptData(std::unique_ptr<TStream> aS
 
 // --- message content ---
 
-namespace {
-// A body announced larger than this is not reserved in advance, so that a hostile header cannot make the
-// client allocate what will never arrive.
-constexpr uint64_t MaxBodyReservation = 64 * 1024 * 1024;
-} // namespace
-
 void TkezAMQPMessageContent::SetPayload(const TkezAMQPFramePayload_Method_Basic* aPayload) {
     if (!aPayload) return;
     FPayload.reset();
@@ -258,11 +252,6 @@ TkezAMQPFramePayloadType_ContentBody& TkezAMQPMessageContent::Body() {
 void TkezAMQPMessageContent::SetBody(TkezAMQPFramePayloadType_ContentBody* aBody) {
     if (!aBody) return;
     TkezAMQPFramePayloadType_ContentBody& own = Body();
-    if (!own.HasData() && FHeader) {
-        auto stream = std::make_unique<TMemoryStream>();
-        stream->Reserve(static_cast<int64_t>(std::min(FHeader->BodySize(), MaxBodyReservation)));
-        own.AdoptData(std::move(stream), own.DataSize());
-    }
     own.SetDataSize(own.DataSize() + aBody->DataSize());
     if (!aBody->HasData()) return;
     TStream& from = aBody->Data();
@@ -286,6 +275,8 @@ void TkezAMQPMessageContent::TakeBody(TkezAMQPFramePayloadType_ContentBody& aBod
             return;
         }
     }
+    // Later frames are appended. No room is reserved from the announced size, so that a header announcing far
+    // more than ever comes costs nothing.
     SetBody(&aBody);
 }
 
