@@ -190,6 +190,20 @@ TEST(MessageContent, BodiesAccumulateInArrivalOrder) {
     EXPECT_EQ(message.Body().AsString(), "0123456789abcde");
 }
 
+TEST(MessageContent, TakeBodyAdoptsTheFirstFrameAndAppendsTheRest) {
+    TkezAMQPMessageContent message;
+    TkezAMQPFramePayloadType_ContentBody first, second;
+    first.Read(Wire().Raw("0123456789").Bytes());
+    const uint8_t* octets = static_cast<TMemoryStream&>(first.Data()).Memory();
+    second.Read(Wire().Raw("abcde").Bytes());
+    message.TakeBody(first);
+    EXPECT_EQ(static_cast<TMemoryStream&>(message.Body().Data()).Memory(), octets); // not copied
+    EXPECT_FALSE(first.HasData());
+    message.TakeBody(second);
+    EXPECT_EQ(message.Body().DataSize(), 15);
+    EXPECT_EQ(message.Body().AsString(), "0123456789abcde");
+}
+
 TEST(MessageContent, CopiesDeliverGetOkAndReturnOnly) {
     TkezAMQPMessageContent message;
     TkezAMQPFramePayload_Method_BasicDeliver deliver;
