@@ -26,6 +26,9 @@ public:
     virtual void Post(std::function<void()> aCall) = 0;
     // Runs aCall on the main thread and returns when it has run.
     virtual void Send(std::function<void()> aCall) = 0;
+    // On the main thread, while it waits for another thread: runs the calls that threads are blocked on
+    // (Send), so that such a wait cannot deadlock. The default runs nothing.
+    virtual void RunWaitingCalls() {}
 };
 
 void SetMainThreadDispatcher(std::shared_ptr<TkezMainThreadDispatcher> aDispatcher);
@@ -47,6 +50,7 @@ public:
     bool PumpUntil(const std::function<bool()>& aPredicate, int aTimeoutMs);
     // Runs the calls queued now.
     void Pump();
+    void RunWaitingCalls() override { Pump(); }
 
 private:
     std::thread::id FThread;

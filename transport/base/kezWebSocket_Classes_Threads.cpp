@@ -51,10 +51,22 @@ bool TkezVoxThread::Finished() const {
 }
 
 bool TkezVoxThread::WaitFor(int aTimeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(aTimeoutMs);
+    const auto dispatcher = MainThreadDispatcher();
+    const bool mainThread = dispatcher && dispatcher->IsMainThread();
     std::unique_lock lock(FStateLock);
     if (!FStarted || FFinished) return true;
     if (FThreadId == std::this_thread::get_id()) return false;
-    return FStateChanged.wait_for(lock, std::chrono::milliseconds(aTimeoutMs), [this] { return FFinished; });
+    if (!mainThread) return FStateChanged.wait_until(lock, deadline, [this] { return FFinished; });
+    // On the main thread, the thread may be waiting to run a call here: run such calls while waiting.
+    while (!FFinished) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        lock.unlock();
+        dispatcher->RunWaitingCalls();
+        lock.lock();
+        FStateChanged.wait_for(lock, std::chrono::milliseconds(5), [this] { return FFinished; });
+    }
+    return true;
 }
 
 void TkezVoxThread::SetFreeOnTerminate(bool aValue) {

@@ -1,0 +1,208 @@
+#include "kezSocket_IOHandler.h"
+
+#include "kezSocket_Errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kez {
+
+namespace {
+// How much one readability wait takes in at most before handing over; keeps a fast sender from starving
+// the reader's consumers.
+constexpr size_t MaxReadPerWait = 4 * 1024 * 1024;
+constexpr size_t ReadChunk = 256 * 1024;
+// Writes at least this large skip the write buffer when it is empty: they go out whole anyway.
+constexpr size_t DirectWriteSize = 64 * 1024;
+
+void SetOption(int aSocket, int aLevel, int aName, const void* aValue, socklen_t aSize) {
+    if (aSocket >= 0 && ::setsockopt(aSocket, aLevel, aName, aValue, aSize) != 0) RaiseLastSocketError();
+}
+} // namespace
+
+TkezIOHandlerSocket::~TkezIOHandlerSocket() {
+    // A descendant closes in its own destructor when it has state of its own to tear down.
+    const int socket = FSocket.exchange(-1);
+    if (socket >= 0) ::close(socket);
+}
+
+void TkezIOHandlerSocket::Open(int aSocket, const std::string& aHost, uint16_t aPort) {
+    std::unique_lock use(FSocketUse);
+    FHost = aHost;
+    FPort = aPort;
+    FClosedByPeer.store(false, std::memory_order_release);
+    FSocket.store(aSocket, std::memory_order_release);
+    FOpened.store(true, std::memory_order_release);
+}
+
+void TkezIOHandlerSocket::Close() {
+    if (!FOpened.exchange(false, std::memory_order_acq_rel)) return;
+    const int socket = FSocket.load(std::memory_order_acquire);
+    // Wakes a thread that waits for data or blocks in a send on this socket.
+    if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
+    std::unique_lock use(FSocketUse);
+    DoClose();
+    if (FSocket.load(std::memory_order_acquire) >= 0) ::close(FSocket.exchange(-1));
+}
+
+// --- reading ---
+
+size_t TkezIOHandlerSocket::InputBufferSize() const {
+    std::lock_guard guard(FInputLock);
+    return FInput.size();
+}
+
+TBytes TkezIOHandlerSocket::TakeInput(size_t aCount) {
+    std::lock_guard guard(FInputLock);
+    if (aCount >= FInput.size()) return std::move(FInput);
+    TBytes taken(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(aCount));
+    FInput.erase(FInput.begin(), FInput.begin() + static_cast<std::ptrdiff_t>(aCount));
+    return taken;
+}
+
+void TkezIOHandlerSocket::ClearInputBuffer() {
+    std::lock_guard guard(FInputLock);
+    FInput.clear();
+}
+
+ptrdiff_t TkezIOHandlerSocket::ReceiveRaw(uint8_t* aBuffer, size_t aSize) {
+    for (;;) {
+        const ssize_t n = ::recv(Handle(), aBuffer, aSize, MSG_DONTWAIT);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+        RaiseLastSocketError();
+    }
+}
+
+bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
+    std::shared_lock use(FSocketUse);
+    if (!Opened() || FClosedByPeer.load(std::memory_order_acquire)) return false;
+    if (!HasPendingRaw()) {
+        pollfd waiter{Handle(), POLLIN, 0};
+        int ready = 0;
+        do
+            ready = ::poll(&waiter, 1, aTimeoutMs < 0 ? -1 : aTimeoutMs);
+        while (ready < 0 && errno == EINTR);
+        if (ready < 0) RaiseLastSocketError();
+        if (ready == 0 || !Opened()) return false;
+    }
+    // Take in what is there now, without waiting further.
+    TBytes arrived;
+    size_t total = 0;
+    while (total < MaxReadPerWait) {
+        arrived.resize(total + ReadChunk);
+        const ptrdiff_t n = ReceiveRaw(arrived.data() + total, ReadChunk);
+        if (n < 0) break;
+        if (n == 0) {
+            FClosedByPeer.store(true, std::memory_order_release);
+            break;
+        }
+        total += static_cast<size_t>(n);
+        if (static_cast<size_t>(n) < ReadChunk && !HasPendingRaw()) break;
+    }
+    arrived.resize(total);
+    if (total == 0) return false;
+    std::lock_guard guard(FInputLock);
+    if (FInput.empty())
+        FInput = std::move(arrived);
+    else
+        FInput.insert(FInput.end(), arrived.begin(), arrived.end());
+    return true;
+}
+
+void TkezIOHandlerSocket::CheckForDisconnect(bool aRaise, bool aIgnoreBuffer) {
+    if (FClosedByPeer.load(std::memory_order_acquire) && Opened()) {
+        Close();
+        OnClosedByPeer.Fire(this);
+    }
+    if (aRaise && !Opened() && (aIgnoreBuffer || InputBufferIsEmpty()))
+        throw EkezConnClosedGracefully(SConnectionClosedGracefully);
+}
+
+// --- writing ---
+
+void TkezIOHandlerSocket::SendRaw(const uint8_t* aBuffer, size_t aSize) {
+    while (aSize > 0) {
+        const ssize_t n = ::send(Handle(), aBuffer, aSize, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) RaiseSocketError(ETIMEDOUT); // the send time-out
+            RaiseLastSocketError();
+        }
+        aBuffer += n;
+        aSize -= static_cast<size_t>(n);
+    }
+}
+
+void TkezIOHandlerSocket::SendAll(TBytesView aBytes) {
+    std::shared_lock use(FSocketUse);
+    if (!Opened()) throw EkezClosedSocket("Socket is closed.");
+    SendRaw(aBytes.data(), aBytes.size());
+}
+
+void TkezIOHandlerSocket::Write(TBytesView aBytes) {
+    if (aBytes.empty()) return;
+    if (FWriteBuffering && !(FWriteBuffer.empty() && aBytes.size() >= DirectWriteSize)) {
+        FWriteBuffer.insert(FWriteBuffer.end(), aBytes.begin(), aBytes.end());
+        return;
+    }
+    SendAll(aBytes);
+}
+
+void TkezIOHandlerSocket::WriteBufferOpen() {
+    FWriteBuffering = true;
+    FWriteBuffer.clear();
+}
+
+void TkezIOHandlerSocket::WriteBufferFlush() {
+    if (FWriteBuffer.empty()) return;
+    TBytes pending;
+    pending.swap(FWriteBuffer);
+    SendAll(pending);
+}
+
+void TkezIOHandlerSocket::WriteBufferClose() {
+    WriteBufferFlush();
+    FWriteBuffering = false;
+}
+
+void TkezIOHandlerSocket::WriteBufferClear() { FWriteBuffer.clear(); }
+
+// --- options ---
+
+void TkezIOHandlerSocket::SetSendTimeout(int aMilliseconds) {
+    timeval timeout{aMilliseconds / 1000, (aMilliseconds % 1000) * 1000};
+    std::shared_lock use(FSocketUse);
+    SetOption(Handle(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+}
+
+void TkezIOHandlerSocket::SetKeepAlive(bool aEnabled, int aTimeMs, int aIntervalMs) {
+    std::shared_lock use(FSocketUse);
+    const int on = aEnabled ? 1 : 0;
+    SetOption(Handle(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    if (!aEnabled) return;
+    const int idle = std::max(1, aTimeMs / 1000);
+    const int interval = std::max(1, aIntervalMs / 1000);
+    SetOption(Handle(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    SetOption(Handle(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+}
+
+void TkezIOHandlerSocket::SetNoDelay(bool aNoDelay) {
+    std::shared_lock use(FSocketUse);
+    const int on = aNoDelay ? 1 : 0;
+    SetOption(Handle(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+void TkezIOHandlerSocket::SetLinger(int aSeconds) {
+    std::shared_lock use(FSocketUse);
+    const linger value{aSeconds >= 0 ? 1 : 0, aSeconds >= 0 ? aSeconds : 0};
+    SetOption(Handle(), SOL_SOCKET, SO_LINGER, &value, sizeof value);
+}
+
+} // namespace kez

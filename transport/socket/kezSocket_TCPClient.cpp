@@ -1,0 +1,194 @@
+#include "kezSocket_TCPClient.h"
+
+#include "kezSocket_Errors.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <utility>
+
+namespace kez {
+
+namespace {
+
+// Closes a socket unless it was handed on.
+class TSocketGuard {
+public:
+    explicit TSocketGuard(int aSocket) : FSocket(aSocket) {}
+    ~TSocketGuard() {
+        if (FSocket >= 0) ::close(FSocket);
+    }
+    int Get() const { return FSocket; }
+    int Release() { return std::exchange(FSocket, -1); }
+
+private:
+    int FSocket;
+};
+
+struct TAddresses {
+    addrinfo* List = nullptr;
+    ~TAddresses() {
+        if (List) ::freeaddrinfo(List);
+    }
+};
+
+void SetBlocking(int aSocket, bool aBlocking) {
+    const int flags = ::fcntl(aSocket, F_GETFL, 0);
+    if (flags < 0 || ::fcntl(aSocket, F_SETFL, aBlocking ? flags & ~O_NONBLOCK : flags | O_NONBLOCK) < 0)
+        RaiseLastSocketError();
+}
+
+// Connects a non-blocking socket, waiting at most aTimeoutMs (negative: without limit), in steps short enough
+// to notice aAbort.
+void ConnectWithin(int aSocket, const sockaddr* aAddress, socklen_t aLength, int aTimeoutMs,
+                   const std::atomic<bool>& aAbort) {
+    SetBlocking(aSocket, false);
+    if (::connect(aSocket, aAddress, aLength) != 0) {
+        if (errno != EINPROGRESS) RaiseLastSocketError();
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(aTimeoutMs, 0));
+        pollfd waiter{aSocket, POLLOUT, 0};
+        for (;;) {
+            if (aAbort.load()) throw EkezSocketLayerError(SConnectTimeout);
+            int step = 100;
+            if (aTimeoutMs >= 0) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (left <= 0) throw EkezSocketLayerError(SConnectTimeout);
+                step = static_cast<int>(std::min<int64_t>(left, step));
+            }
+            const int ready = ::poll(&waiter, 1, step);
+            if (ready > 0) break;
+            if (ready < 0 && errno != EINTR) RaiseLastSocketError();
+        }
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(aSocket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) RaiseLastSocketError();
+        if (error != 0) RaiseSocketError(error);
+    }
+    SetBlocking(aSocket, true);
+}
+
+} // namespace
+
+TkezSocketTCPClient::~TkezSocketTCPClient() {
+    if (FIOHandler && FOwnHandler) FIOHandler->Close();
+}
+
+std::shared_ptr<TkezIOHandlerSocket> TkezSocketTCPClient::IOHandler() {
+    if (!FIOHandler) {
+        FIOHandler = std::make_shared<TkezIOHandlerSocket>();
+        FOwnHandler = true;
+        // The handler this client makes for itself reports a peer's close as the status Disconnected.
+        FIOHandler->OnClosedByPeer = [this](TObject*) { DoStatus(hsDisconnected); };
+    }
+    return FIOHandler;
+}
+
+void TkezSocketTCPClient::SetIOHandler(std::shared_ptr<TkezIOHandlerSocket> aHandler) {
+    FIOHandler = std::move(aHandler);
+    FOwnHandler = false;
+}
+
+bool TkezSocketTCPClient::Connected() {
+    return FIOHandler && FIOHandler->Opened() && !FIOHandler->ClosedByPeer();
+}
+
+int TkezSocketTCPClient::OpenSocket() {
+    const int family = FIPVersion == ipv6 ? AF_INET6 : AF_INET;
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    DoStatus(hsResolving);
+    TAddresses addresses;
+    const std::string port = std::to_string(FPort);
+    if (const int error = ::getaddrinfo(FHost.c_str(), port.c_str(), &hints, &addresses.List); error != 0)
+        throw EkezSocketError(error, std::string("Cannot resolve ") + FHost + ": " + ::gai_strerror(error));
+
+    std::exception_ptr lastError;
+    for (addrinfo* address = addresses.List; address; address = address->ai_next) {
+        TSocketGuard socket(
+            ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol));
+        if (socket.Get() < 0) RaiseLastSocketError();
+        try {
+            if (!FBoundIP.empty() || FBoundPort != 0 || FBoundPortMin != 0 || FBoundPortMax != 0) {
+                const int on = 1;
+                ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+                uint16_t first = FBoundPort, last = FBoundPort;
+                if (FBoundPort == 0 && (FBoundPortMin != 0 || FBoundPortMax != 0)) {
+                    if (FBoundPortMin > FBoundPortMax) throw EkezInvalidPortRange("Invalid port range.");
+                    first = FBoundPortMin;
+                    last = FBoundPortMax;
+                }
+                bool bound = false;
+                for (uint32_t port = first; port <= last && !bound; ++port) {
+                    addrinfo local{};
+                    local.ai_family = family;
+                    local.ai_socktype = SOCK_STREAM;
+                    local.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
+                    TAddresses bindTo;
+                    if (::getaddrinfo(FBoundIP.empty() ? nullptr : FBoundIP.c_str(),
+                                      std::to_string(port).c_str(), &local, &bindTo.List) != 0)
+                        throw EkezCouldNotBindSocket("Could not bind socket: " + FBoundIP);
+                    bound = ::bind(socket.Get(), bindTo.List->ai_addr, bindTo.List->ai_addrlen) == 0;
+                }
+                if (!bound) {
+                    if (first != last) throw EkezCanNotBindPortInRange("Can not bind in port range.");
+                    throw EkezCouldNotBindSocket(
+                        "Could not bind socket. Address and port are already in use.");
+                }
+            }
+            DoStatus(hsConnecting);
+            ConnectWithin(socket.Get(), address->ai_addr, address->ai_addrlen,
+                          FConnectTimeout > 0 ? FConnectTimeout : -1, FAbortConnect);
+            return socket.Release();
+        } catch (const EkezSocketError&) {
+            lastError = std::current_exception(); // try the next address
+        }
+    }
+    if (lastError) std::rethrow_exception(lastError);
+    throw EkezSocketError(0, "Cannot resolve " + FHost);
+}
+
+void TkezSocketTCPClient::Connect() {
+    if (FHost.empty()) throw EkezSocketLayerError(SHostRequired);
+    if (FPort == 0) throw EkezSocketLayerError(SPortRequired);
+    if (Connected()) throw EkezSocketLayerError(SAlreadyConnected);
+    TSocketGuard socket(OpenSocket());
+    if (!FUseNagle) {
+        const int on = 1;
+        ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    if (FLingerState >= 0) {
+        const linger value{1, FLingerState};
+        ::setsockopt(socket.Get(), SOL_SOCKET, SO_LINGER, &value, sizeof value);
+    }
+    std::shared_ptr<TkezIOHandlerSocket> handler = IOHandler();
+    handler->Open(socket.Release(), FHost, FPort);
+    try {
+        handler->AfterConnect();
+    } catch (...) {
+        handler->Close();
+        throw;
+    }
+    DoStatus(hsConnected);
+    OnConnected.Fire(this);
+}
+
+void TkezSocketTCPClient::Disconnect(bool /*aNotifyPeer*/) {
+    if (!FIOHandler || !FIOHandler->Opened()) return;
+    DoStatus(hsDisconnecting);
+    FIOHandler->Close();
+    OnDisconnected.Fire(this);
+    DoStatus(hsDisconnected);
+}
+
+} // namespace kez
