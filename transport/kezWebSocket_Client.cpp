@@ -396,6 +396,12 @@ void TkezWSClient::DoNotifyDisconnect(const TkezWSConnectionPtr& aConnection) {
     FDisconnecting.store(false);
 }
 
+void TkezWSClient::DoConnectEvent(const TkezWSConnectionPtr& aConnection) {
+    StopWatchDog();
+    SetWatchDogAttempts(0);
+    TkezWSComponent::DoConnectEvent(aConnection);
+}
+
 void TkezWSClient::DoDisconnectEvent(const TkezWSConnectionPtr& aConnection, int aCode) {
     if (IsDestroying()) return;
     StopHeartBeatTimeout();

@@ -111,6 +111,8 @@ protected:
     virtual void InstallProxy() {}
 
     void DoNotifyDisconnect(const TkezWSConnectionPtr& aConnection) override;
+    // A connection stands: the watchdog stops and its attempts start counting from 0 again.
+    void DoConnectEvent(const TkezWSConnectionPtr& aConnection) override;
     void DoDisconnectEvent(const TkezWSConnectionPtr& aConnection, int aCode) override;
     void FreeConnection(const TkezWSConnectionPtr& aConnection) override;
     void DoHeartBeatTimer() override;

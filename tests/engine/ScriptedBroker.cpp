@@ -25,57 +25,6 @@ TBytes TWrittenFrame::Arguments() const {
     return Payload.size() >= 4 ? TBytes(Payload.begin() + 4, Payload.end()) : TBytes();
 }
 
-// --- event log ---
-
-// Notified under the lock, so that whoever takes the lock later has seen the handler's last touch of the log.
-void TEventLog::Add(std::string aEvent) {
-    std::lock_guard guard(FLock);
-    FEvents.push_back(std::move(aEvent));
-    FChanged.notify_all();
-}
-
-void TEventLog::Quiesce() const { std::lock_guard guard(FLock); }
-
-bool TEventLog::WaitFor(const std::string& aEvent, int aTimeoutMs) {
-    std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, std::chrono::milliseconds(aTimeoutMs), [&] {
-        return std::find(FEvents.begin(), FEvents.end(), aEvent) != FEvents.end();
-    });
-}
-
-bool TEventLog::WaitForCount(size_t aCount, int aTimeoutMs) {
-    std::unique_lock lock(FLock);
-    return FChanged.wait_for(lock, std::chrono::milliseconds(aTimeoutMs),
-                             [&] { return FEvents.size() >= aCount; });
-}
-
-std::vector<std::string> TEventLog::Events() const {
-    std::lock_guard guard(FLock);
-    return FEvents;
-}
-
-std::vector<std::string> TEventLog::Events(const std::string& aPrefix) const {
-    std::lock_guard guard(FLock);
-    std::vector<std::string> events;
-    for (const std::string& event : FEvents)
-        if (event.rfind(aPrefix, 0) == 0) events.push_back(event);
-    return events;
-}
-
-bool WaitUntil(const std::function<bool()>& aCondition, int aTimeoutMs) {
-    const auto deadline = TkezClock::now() + std::chrono::milliseconds(aTimeoutMs);
-    while (!aCondition()) {
-        if (TkezClock::now() >= deadline) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
-size_t TEventLog::Count(const std::string& aEvent) const {
-    std::lock_guard guard(FLock);
-    return static_cast<size_t>(std::count(FEvents.begin(), FEvents.end(), aEvent));
-}
-
 // --- broker ---
 
 TScriptedBroker::TScriptedBroker(TSplit aSplit, std::shared_ptr<TkezAMQP_Client> aEngine)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../codec/WireBuilder.h"
+#include "../common/EventLog.h"
 #include "kezAMQP_Client.h"
 
 #include <condition_variable>
@@ -32,25 +33,6 @@ struct TWrittenFrame {
     bool Is(uint16_t aClass, uint16_t aMethod) const {
         return Type == 1 && ClassId() == aClass && MethodId() == aMethod;
     }
-};
-
-// Event texts recorded by handlers; tests wait for them with a deadline.
-class TEventLog {
-public:
-    void Add(std::string aEvent);
-    bool WaitFor(const std::string& aEvent, int aTimeoutMs = 5000);
-    bool WaitForCount(size_t aCount, int aTimeoutMs = 5000);
-    std::vector<std::string> Events() const;
-    // The events that start with aPrefix, in order.
-    std::vector<std::string> Events(const std::string& aPrefix) const;
-    size_t Count(const std::string& aEvent) const;
-    // Takes and releases the lock: after it, every earlier Add has completed.
-    void Quiesce() const;
-
-private:
-    mutable std::mutex FLock;
-    std::condition_variable FChanged;
-    std::vector<std::string> FEvents;
 };
 
 class TScriptedBroker {
@@ -116,9 +98,6 @@ private:
     bool FStop = false;
     std::thread FFeeder;
 };
-
-// Waits up to aTimeoutMs for aCondition, looking again as other threads move on.
-bool WaitUntil(const std::function<bool()>& aCondition, int aTimeoutMs = 5000);
 
 // A frame as the broker writes it.
 TBytes Frame(uint8_t aType, uint16_t aChannel, const Wire& aPayload);

@@ -1,6 +1,7 @@
 #include "kezWebSocket_Classes_Threads.h"
 
 #include <algorithm>
+#include <pthread.h>
 #include <stdexcept>
 
 namespace kez {
@@ -103,6 +104,8 @@ void TkezVoxThread::Body() {
         std::lock_guard guard(FStateLock);
         FThreadId = std::this_thread::get_id();
     }
+    // Named for debuggers and /proc; the system keeps 15 characters.
+    if (!FDebugName.empty()) pthread_setname_np(pthread_self(), FDebugName.substr(0, 15).c_str());
     try {
         Execute();
     } catch (...) {
