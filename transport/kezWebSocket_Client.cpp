@@ -54,7 +54,9 @@ TkezWSClient::TkezWSClient() {
     SetFreeConnectionOnDestroy(NotifyEvents() == neNoSync);
 }
 
-TkezWSClient::~TkezWSClient() {
+TkezWSClient::~TkezWSClient() { ShutdownClient(); }
+
+void TkezWSClient::ShutdownClient() {
     BeginDestroy();
     {
         std::lock_guard guard(FConnectionLock);

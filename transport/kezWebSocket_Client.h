@@ -126,6 +126,9 @@ protected:
     void FreeTransportObjects();
     void StopTimersAndReadThread();
     bool Connecting() const noexcept { return FConnecting.load(); }
+    // Stops everything and waits for the calls in flight: the destructor of the most derived class calls it
+    // first, so that no thread makes a virtual call into an object being taken down. Idempotent.
+    void ShutdownClient();
 
 private:
     void Activate();
@@ -161,6 +164,9 @@ private:
 };
 
 // The component as published.
-class TkezWebSocketClient : public TkezWSClient {};
+class TkezWebSocketClient : public TkezWSClient {
+public:
+    ~TkezWebSocketClient() override { ShutdownClient(); }
+};
 
 } // namespace kez
