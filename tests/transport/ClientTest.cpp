@@ -297,3 +297,43 @@ TEST(Client, WebSocketModeIsRefusedWithAClearMessage) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Client, AStalledPeerEndsTheConnectionThroughTheSendTimeout) {
+    TClientFixture f;
+    f.Client->SetWriteTimeout(200);
+    f.Client->SetActive(true);
+    auto peer = f.Server.Accept(); // accepts and never reads
+    ASSERT_NE(peer, nullptr);
+    const std::string block(1 << 20, 'z');
+    for (int i = 0; i < 256 && f.Client->Active(); ++i)
+        f.Client->WriteData(block);
+    EXPECT_TRUE(f.Log.WaitFor("disconnect"));
+    EXPECT_EQ(f.Log.CountPrefix("error:conn:"), 1u);
+    EXPECT_FALSE(f.Client->Active());
+}
+
+TEST(Client, AsynchronousEventsOfARealConnectionRunOnTheMainThread) {
+    auto loop = std::make_shared<TkezMainLoop>();
+    SetMainThreadDispatcher(loop);
+    {
+        TClientFixture f(neAsynchronous);
+        f.Client->SetActive(true);
+        // Posted from the main thread, the connect ran before SetActive returned.
+        EXPECT_EQ(f.Log.Count("connect"), 1u);
+        auto peer = f.Server.Accept();
+        ASSERT_NE(peer, nullptr);
+        peer->Send("abc");
+        EXPECT_TRUE(loop->PumpUntil([&] { return f.Log.Count("binary:3") == 1; }, 5000));
+        peer->Close();
+        EXPECT_TRUE(loop->PumpUntil([&] { return f.Log.Count("disconnect") == 1; }, 5000));
+        f.Log.Quiesce();
+        for (auto id : f.Threads)
+            EXPECT_EQ(id, std::this_thread::get_id());
+    }
+    loop->Pump();
+    SetMainThreadDispatcher(nullptr);
+}
+
+} // namespace
