@@ -337,3 +337,56 @@ TEST(Client, AsynchronousEventsOfARealConnectionRunOnTheMainThread) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Client, ConnectsOverIPv6) {
+    TClientFixture f;
+    TLoopbackServer server6(0, true);
+    f.Client->SetHost("::1");
+    f.Client->SetIPVersion(ipv6);
+    f.Client->SetPort(server6.Port());
+    f.Client->SetActive(true);
+    ASSERT_TRUE(f.Client->Active()) << testing::PrintToString(f.Log.Events());
+    auto peer = server6.Accept();
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(f.Client->Connection()->IP(), "::1");
+    EXPECT_EQ(f.Client->Connection()->IPVersion(), ipv6);
+}
+
+TEST(Client, BindsTheLocalPortWithinItsRange) {
+    TClientFixture f;
+    const uint16_t first = UnusedPort();
+    f.Client->SetBoundIP("127.0.0.1");
+    f.Client->SetBoundPortMin(first);
+    f.Client->SetBoundPortMax(static_cast<uint16_t>(first + 20));
+    f.Client->SetActive(true);
+    ASSERT_TRUE(f.Client->Active()) << testing::PrintToString(f.Log.Events());
+    const uint16_t local = f.Client->Connection()->LocalPort();
+    EXPECT_GE(local, first);
+    EXPECT_LE(local, first + 20);
+    f.Client->SetActive(false);
+    f.Client->SetBoundPortMin(10);
+    f.Client->SetBoundPortMax(5);
+    f.Client->SetActive(true);
+    EXPECT_EQ(f.Log.CountPrefix("exception:none:Invalid port range."), 1u);
+}
+
+TEST(Client, DelimiterScanningHandsOnWholeFrames) {
+    TClientFixture f;
+    f.Client->SetActive(true);
+    auto peer = f.Server.Accept();
+    ASSERT_NE(peer, nullptr);
+    const TkezWSConnectionPtr connection = f.Client->Connection();
+    connection->SetTCPEndOfFrameScanBuffer(eofScanAllBytes);
+    connection->AddTCPEndOfFrame('\n');
+    peer->Send("one\ntw");
+    EXPECT_TRUE(f.Log.WaitFor("binary:4"));
+    peer->Send("o\nthree\n");
+    EXPECT_TRUE(f.Log.WaitForCount("binary:", 3));
+    EXPECT_EQ(f.Log.Events("binary:"), (std::vector<std::string>{"binary:4", "binary:4", "binary:6"}));
+    const TBytes received = f.ReceivedBytes();
+    EXPECT_EQ(std::string(received.begin(), received.end()), "one\ntwo\nthree\n");
+}
+
+} // namespace

@@ -99,7 +99,23 @@ void TLoopbackPeer::Reset() {
     Close();
 }
 
-TLoopbackServer::TLoopbackServer(uint16_t aPort) { FListener = ListenOn(16, FPort, aPort); }
+TLoopbackServer::TLoopbackServer(uint16_t aPort, bool aIPv6) {
+    if (!aIPv6) {
+        FListener = ListenOn(16, FPort, aPort);
+        return;
+    }
+    FListener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    address.sin6_port = htons(aPort);
+    if (::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(FListener, 16) != 0)
+        throw std::runtime_error("cannot listen on ::1");
+    socklen_t size = sizeof address;
+    ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &size);
+    FPort = ntohs(address.sin6_port);
+}
 
 TLoopbackServer::~TLoopbackServer() { StopListening(); }
 

@@ -31,8 +31,8 @@ private:
 
 class TLoopbackServer {
 public:
-    // Listens on an ephemeral port, or on aPort when given.
-    explicit TLoopbackServer(uint16_t aPort = 0);
+    // Listens on 127.0.0.1 (or ::1 with aIPv6) on an ephemeral port, or on aPort when given.
+    explicit TLoopbackServer(uint16_t aPort = 0, bool aIPv6 = false);
     ~TLoopbackServer();
     uint16_t Port() const noexcept { return FPort; }
     // The next client that connects, or null after aTimeoutMs.
