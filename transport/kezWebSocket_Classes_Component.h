@@ -81,6 +81,8 @@ public:
 
     // Marks the connection freed and lets this component's reference go; descendants change when.
     virtual void FreeConnection(const TkezWSConnectionPtr& aConnection);
+    // Calls into this component from other components enter here; it closes when the component goes.
+    const TkezCallGatePtr& Gate() const noexcept { return FGate; }
 
 protected:
     virtual void DoEnterCS() { FCS.Acquire(); }

@@ -69,11 +69,19 @@ std::vector<TkezWSProtocolObject*> TkezWSComponent::ProtocolObjects() const {
     return copy;
 }
 
-std::vector<TkezWSProtocolObject*> TkezWSComponent::Matching(const TkezWSConnectionPtr& aConnection) const {
-    std::vector<TkezWSProtocolObject*> matching;
+std::vector<TkezWSComponent::TRouted>
+TkezWSComponent::Matching(const TkezWSConnectionPtr& aConnection) const {
+    std::vector<TRouted> matching;
     const std::string protocol = aConnection->Protocol();
-    for (TkezWSProtocolObject* component : ProtocolObjects())
-        if (MatchProtocol(protocol, *component)) matching.push_back(component);
+    auto& list = const_cast<TkezThreadList<TkezWSProtocolObject*>&>(FProtocolObjectList);
+    const std::vector<TkezWSProtocolObject*>& components = list.LockList();
+    for (TkezWSProtocolObject* component : components) {
+        if (!MatchProtocol(protocol, *component)) continue;
+        TkezCallGatePtr gate = component->Gate();
+        TkezCallGate::TEntry entry = gate->Enter();
+        if (entry) matching.push_back({component, std::move(gate), std::move(entry)});
+    }
+    list.UnlockList();
     return matching;
 }
 
@@ -125,8 +133,8 @@ void TkezWSComponent::SetNotifyEvents(TwsNotifyEvent aValue) {
 #define KEZ_ROUTE(Call, ...)                                                                                 \
     if (IsDestroying()) return;                                                                              \
     if (aConnection && !aConnection->Protocol().empty()) {                                                   \
-        for (TkezWSProtocolObject * component : Matching(aConnection))                                       \
-            component->Call(aConnection __VA_ARGS__);                                                        \
+        for (TRouted & routed : Matching(aConnection))                                                       \
+            routed.Component->Call(aConnection __VA_ARGS__);                                                 \
         return;                                                                                              \
     }                                                                                                        \
     TkezWSComponent_Base::Call(aConnection __VA_ARGS__);
@@ -148,8 +156,8 @@ void TkezWSComponent::DoNotifyDisconnect(const TkezWSConnectionPtr& aConnection)
     if (IsDestroying()) return;
     // A disconnect goes to the first matching component only; without one the client delivers it itself.
     if (aConnection && !aConnection->Protocol().empty()) {
-        const std::vector<TkezWSProtocolObject*> matching = Matching(aConnection);
-        if (!matching.empty()) return matching.front()->DoNotifyDisconnect(aConnection);
+        std::vector<TRouted> matching = Matching(aConnection);
+        if (!matching.empty()) return matching.front().Component->DoNotifyDisconnect(aConnection);
     }
     TkezWSComponent_Base::DoNotifyDisconnect(aConnection);
 }
@@ -248,8 +256,8 @@ bool TkezWSComponent::DoProtocolHeartBeat() {
     const TkezWSConnectionPtr connection = CurrentConnection();
     if (!connection || connection->Protocol().empty()) return false;
     bool sent = false;
-    for (TkezWSProtocolObject* component : Matching(connection))
-        sent = component->DoHeartBeat();
+    for (TRouted& routed : Matching(connection))
+        sent = routed.Component->DoHeartBeat();
     return sent;
 }
 

@@ -117,7 +117,14 @@ private:
     void DoTimerException(const std::exception& E) { DoException(CurrentConnection(), E.what(), &E); }
     std::shared_ptr<TkezTimer> MakeTimer(const char* aName, void (TkezWSComponent::*aOnTimer)(),
                                          void (TkezWSComponent::*aOnException)(const std::exception&));
-    std::vector<TkezWSProtocolObject*> Matching(const TkezWSConnectionPtr& aConnection) const;
+    // A matching component with an entry through its gate, taken under the list's lock: a component that
+    // unregisters and closes its gate is never called afterwards, nor taken apart during a call.
+    struct TRouted {
+        TkezWSProtocolObject* Component;
+        TkezCallGatePtr Gate;
+        TkezCallGate::TEntry Entry;
+    };
+    std::vector<TRouted> Matching(const TkezWSConnectionPtr& aConnection) const;
 
     TkezWSHeartBeat_Options FHeartBeat;
     TkezWSWatchDogClient_Options FWatchDog;

@@ -415,9 +415,12 @@ void TkezWSClient::DoDisconnectEvent(const TkezWSConnectionPtr& aConnection, int
 void TkezWSClient::FreeConnection(const TkezWSConnectionPtr& aConnection) {
     if (!aConnection) return;
     if (!FreeConnectionOnDestroy()) return TkezWSComponent::FreeConnection(aConnection);
-    // Without event queuing a handler may still look at the connection: it stays until the next one goes.
+    HoldDelayedConnection(aConnection);
+}
+
+void TkezWSClient::HoldDelayedConnection(const TkezWSConnectionPtr& aConnection) {
     aConnection->SetFreed();
-    TkezWSConnectionPtr previous;
+    TkezWSConnectionPtr previous; // released after the lock
     std::lock_guard guard(FConnectionLock);
     previous = std::exchange(FDelayedConnection, aConnection);
 }

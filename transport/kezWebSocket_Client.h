@@ -84,6 +84,9 @@ public:
 
     // The current connection, or null.
     TkezWSConnectionPtr Connection() const;
+    // Keeps a delivered connection until the next one is delivered (neNoSync: a handler may still look at
+    // it).
+    void HoldDelayedConnection(const TkezWSConnectionPtr& aConnection);
     // The names of the registered protocol components, joined with commas ("amqp" with the AMQP component).
     std::string Protocol() const;
 
