@@ -11,7 +11,9 @@ std::shared_ptr<std::exception> CopyException(const std::exception& E) {
 
 // --- TkezComponent_Base ---
 
-TkezComponent_Base::~TkezComponent_Base() {
+TkezComponent_Base::~TkezComponent_Base() { NotifyRemoval(); }
+
+void TkezComponent_Base::NotifyRemoval() {
     std::vector<TkezComponent_Base*> others;
     {
         std::lock_guard guard(FNotifyLock);

@@ -62,6 +62,9 @@ protected:
     virtual void Loaded() {}
     // Descendants call it first in their destructor: from then on every handler returns without effect.
     void BeginDestroy() { FDestroying.store(true, std::memory_order_release); }
+    // Tells the components that asked (FreeNotification) that this one is going. The destructor does it; a
+    // component may do it earlier, before it stops its threads. Idempotent.
+    void NotifyRemoval();
 
 private:
     std::atomic<bool> FDestroying{false};

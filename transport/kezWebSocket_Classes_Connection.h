@@ -138,6 +138,7 @@ public:
     // Text goes out as its UTF-8 octets; a stream whole, from its start. One write, under the main lock.
     void WriteData(const std::string& aText, int64_t aSize = 0, TwsStreaming aStreaming = stmNone);
     void WriteData(TStream& aStream, int64_t aSize = 0, TwsStreaming aStreaming = stmNone);
+    void WriteData(TBytesView aBytes) { DoWriteData(aBytes); }
     void Ping(const std::string& aText) { DoPing(aText); }
     void Close() { Close(1000); }
     void Close(int aCode);

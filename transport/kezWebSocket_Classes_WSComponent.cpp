@@ -179,8 +179,19 @@ TkezWSComponent::MakeTimer(const char* aName, void (TkezWSComponent::*aOnTimer)(
     return timer;
 }
 
+TkezWSHeartBeat_Options TkezWSComponent::HeartBeat() const {
+    std::lock_guard guard(FHeartBeatLock);
+    return FHeartBeat;
+}
+
+void TkezWSComponent::SetHeartBeat(const TkezWSHeartBeat_Options& aValue) {
+    std::lock_guard guard(FHeartBeatLock);
+    FHeartBeat.Assign(aValue);
+}
+
 void TkezWSComponent::StartHeartBeat() {
-    if (!FHeartBeat.Enabled()) return;
+    const TkezWSHeartBeat_Options options = HeartBeat();
+    if (!options.Enabled()) return;
     std::shared_ptr<TkezTimer> stale;
     std::lock_guard guard(FTimersLock);
     // A stopped timer cannot start again: a fresh one takes its place.
@@ -188,7 +199,7 @@ void TkezWSComponent::StartHeartBeat() {
     if (!FHeartBeatTimer)
         FHeartBeatTimer = MakeTimer("HeartBeat", &TkezWSComponent::DoHeartBeatTimer,
                                     &TkezWSComponent::DoHeartBeatTimerException);
-    FHeartBeatTimer->SetInterval(FHeartBeat.Interval() * 1000);
+    FHeartBeatTimer->SetInterval(options.Interval() * 1000);
     if (FHeartBeatTimer->Interval() > 0 && !FHeartBeatTimer->Enabled()) FHeartBeatTimer->SetEnabled(true);
 }
 
@@ -198,7 +209,8 @@ void TkezWSComponent::StopHeartBeat() {
 }
 
 void TkezWSComponent::StartHeartBeatTimeout() {
-    if (FHeartBeat.Timeout() < 1) return;
+    const TkezWSHeartBeat_Options options = HeartBeat();
+    if (options.Timeout() < 1) return;
     std::shared_ptr<TkezTimer> stale;
     std::lock_guard guard(FTimersLock);
     if (FHeartBeatTimeoutTimer && FHeartBeatTimeoutTimer->Terminated())
@@ -206,7 +218,7 @@ void TkezWSComponent::StartHeartBeatTimeout() {
     if (!FHeartBeatTimeoutTimer)
         FHeartBeatTimeoutTimer = MakeTimer("HeartBeatTimeout", &TkezWSComponent::DoHeartBeatTimeoutTimer,
                                            &TkezWSComponent::DoHeartBeatTimeoutTimerException);
-    FHeartBeatTimeoutTimer->SetInterval(FHeartBeat.Timeout() * 1000);
+    FHeartBeatTimeoutTimer->SetInterval(options.Timeout() * 1000);
     if (FHeartBeatTimeoutTimer->Interval() > 0 && !FHeartBeatTimeoutTimer->Enabled())
         FHeartBeatTimeoutTimer->SetEnabled(true);
 }

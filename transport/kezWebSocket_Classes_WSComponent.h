@@ -73,8 +73,9 @@ public:
     void SetNotifyEvents(TwsNotifyEvent aValue) override;
 
     // --- heartbeat and watchdog ---
-    TkezWSHeartBeat_Options& HeartBeat() noexcept { return FHeartBeat; }
-    virtual void SetHeartBeat(const TkezWSHeartBeat_Options& aValue) { FHeartBeat.Assign(aValue); }
+    // A copy: the options are read by the timer threads.
+    TkezWSHeartBeat_Options HeartBeat() const;
+    virtual void SetHeartBeat(const TkezWSHeartBeat_Options& aValue);
     TkezWSWatchDogClient_Options& WatchDog() noexcept { return FWatchDog; }
     void SetWatchDog(const TkezWSWatchDogClient_Options& aValue) { FWatchDog.Assign(aValue); }
     virtual void StartHeartBeat();
@@ -126,6 +127,7 @@ private:
     };
     std::vector<TRouted> Matching(const TkezWSConnectionPtr& aConnection) const;
 
+    mutable std::mutex FHeartBeatLock;
     TkezWSHeartBeat_Options FHeartBeat;
     TkezWSWatchDogClient_Options FWatchDog;
     std::atomic<bool> FWatchDogEnabled{false};

@@ -58,6 +58,8 @@ TkezWSClient::~TkezWSClient() { ShutdownClient(); }
 
 void TkezWSClient::ShutdownClient() {
     BeginDestroy();
+    // Protocol components forget this client first, so that none starts a call into it from here on.
+    NotifyRemoval();
     {
         std::lock_guard guard(FConnectionLock);
         if (FTCPClient) FTCPClient->AbortConnect();
@@ -543,6 +545,16 @@ void TkezWSClient::WriteData(TStream& aStream, int64_t aSize, TwsStreaming aStre
     if (!connection) return;
     try {
         connection->WriteData(aStream, aSize, aStreaming);
+    } catch (const std::exception& e) {
+        DoError(connection, e.what());
+    }
+}
+
+void TkezWSClient::WriteData(TBytesView aBytes) {
+    const TkezWSConnectionPtr connection = Connection();
+    if (!connection) return;
+    try {
+        connection->WriteData(aBytes);
     } catch (const std::exception& e) {
         DoError(connection, e.what());
     }

@@ -231,8 +231,10 @@ TEST(Client, DestroyingAConnectedClientLeavesNoThreadBehind) {
     const int before = ThreadCount();
     {
         TClientFixture f;
-        f.Client->HeartBeat().SetEnabled(true);
-        f.Client->HeartBeat().SetInterval(1);
+        TkezWSHeartBeat_Options heartBeat;
+        heartBeat.SetEnabled(true);
+        heartBeat.SetInterval(1);
+        f.Client->SetHeartBeat(heartBeat);
         f.Client->SetActive(true);
         auto peer = f.Server.Accept();
         ASSERT_NE(peer, nullptr);

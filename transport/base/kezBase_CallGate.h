@@ -20,7 +20,13 @@ public:
         TEntry() = default;
         explicit TEntry(TkezCallGate* aGate) : FGate(aGate) {}
         TEntry(TEntry&& aOther) noexcept : FGate(std::exchange(aOther.FGate, nullptr)) {}
-        TEntry& operator=(TEntry&&) = delete;
+        TEntry& operator=(TEntry&& aOther) noexcept {
+            if (this != &aOther) {
+                if (FGate) FGate->Leave();
+                FGate = std::exchange(aOther.FGate, nullptr);
+            }
+            return *this;
+        }
         ~TEntry() {
             if (FGate) FGate->Leave();
         }
