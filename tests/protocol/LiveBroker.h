@@ -1,0 +1,78 @@
+// A socket client and an AMQP component connected to the tests' own RabbitMQ node (scripts/test-broker, port
+// from KEZ_TEST_AMQP_PORT), with every AMQP event recorded as a line.
+#pragma once
+
+#include "../common/EventLog.h"
+#include "kezWebSocket_Protocol_AMQP_Client.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+namespace kez::test {
+
+inline int TestBrokerPort() {
+    const char* port = std::getenv("KEZ_TEST_AMQP_PORT");
+    return port ? std::atoi(port) : 26672;
+}
+
+// A name no other test uses.
+inline std::string UniqueName(const std::string& aPrefix) {
+    static std::mt19937_64 random{std::random_device{}()};
+    return aPrefix + "-" + std::to_string(random() % 1000000000);
+}
+
+class TLiveBroker {
+public:
+    explicit TLiveBroker(const std::string& aUser = "guest", const std::string& aPassword = "guest",
+                         const std::string& aVirtualHost = "/") {
+        Client->SetNotifyEvents(neNoSync);
+        Client->Specifications().SetRFC6455(false);
+        Client->SetHost("127.0.0.1");
+        Client->SetPort(TestBrokerPort());
+        TkezWSAMQP_Options options;
+        options.SetVirtualHost(aVirtualHost);
+        AMQP->SetAMQPOptions(options);
+        AMQP->OnAMQPAuthentication = [aUser, aPassword](TObject*, TkezAMQPAuthentications,
+                                                        TkezAMQPAuthentication&, std::string& User,
+                                                        std::string& Password) {
+            User = aUser;
+            Password = aPassword;
+        };
+        AMQP->OnAMQPConnect = [this](TObject*) { Log.Add("connect"); };
+        AMQP->OnAMQPDisconnect = [this](TObject*, const TkezAMQPFramePayload_Method_ConnectionClose& aClose,
+                                        bool aAck) {
+            Log.Add("disconnect:" + std::to_string(aClose.ReplyCode()) + ":" + aClose.ReplyText() + ":" +
+                    (aAck ? "ack" : "broker"));
+        };
+        AMQP->OnAMQPException = [this](TObject*, const std::exception& E) {
+            Log.Add(std::string("exception:") + E.what());
+        };
+        AMQP->OnAMQPChannelOpen = [this](TObject*, const std::string& c) { Log.Add("channel-open:" + c); };
+        AMQP->OnAMQPChannelClose = [this](TObject*, const std::string& c,
+                                          const TkezAMQPFramePayload_Method_ChannelClose& aClose, bool aAck) {
+            Log.Add("channel-close:" + c + ":" + std::to_string(aClose.ReplyCode()) + ":" +
+                    (aAck ? "ack" : "broker"));
+        };
+        AMQP->SetClient(Client.get());
+    }
+    ~TLiveBroker() {
+        Client->SetActive(false);
+        AMQP.reset();
+        Client.reset();
+        Log.Quiesce();
+    }
+
+    // Connects and waits for the AMQP connection to open.
+    bool Connect(int aTimeoutMs = 10000) {
+        Client->SetActive(true);
+        return Log.WaitFor("connect", aTimeoutMs);
+    }
+
+    TEventLog Log;
+    std::unique_ptr<TkezWebSocketClient> Client = std::make_unique<TkezWebSocketClient>();
+    std::unique_ptr<TkezWSPClient_AMQP> AMQP = std::make_unique<TkezWSPClient_AMQP>();
+};
+
+} // namespace kez::test
