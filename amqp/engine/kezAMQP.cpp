@@ -224,7 +224,7 @@ bool TkezAMQP::WaitForRequest(TkezAMQPChannelThreadItem& aEntry, int32_t aTimeou
     TkezAMQPChannelThreadWaitRequest& request = aEntry.WaitRequest();
     bool result = false;
     if (aTimeout > 0 && request.WaitUntil(TkezClock::now() + std::chrono::milliseconds(aTimeout), FConnected))
-        result = !aFailSet.Contains(request.Method());
+        result = request.Methods().Contains(request.Method()) && !aFailSet.Contains(request.Method());
     request.Initialize();
     return result;
 }
@@ -339,6 +339,10 @@ void TkezAMQP::DoChannelClose(TkezAMQPFrame& aFrame, TkezAMQPFramePayload_Method
     if (const TEntryPtr entry = Channels().GetChannel(aFrame.Header().Channel())) {
         entry->SetChannelClose(aClose);
         entry->SetMethodId(amqpChannClose);
+        // A request on this channel gets no reply now; its waiter must not sit out the time-out. A close of
+        // our own crossing the broker's still waits for its CloseOk.
+        if (!entry->WaitRequest().Methods().Contains(amqpChannCloseOk))
+            entry->WaitRequest().Abandon(amqpChannClose);
         OnAMQPChannelClose.Fire(this, entry->Channel(), aClose, false);
     }
 }

@@ -45,6 +45,16 @@ void TkezAMQPChannelThreadWaitRequest::Complete(TkezAMQPMethod aMethod) {
     FChanged.notify_all();
 }
 
+void TkezAMQPChannelThreadWaitRequest::Abandon(TkezAMQPMethod aMethod) {
+    {
+        std::lock_guard guard(FLock);
+        if (FTerminated || FMethods.Empty()) return;
+        FMethod = aMethod;
+        FTerminated = true;
+    }
+    FChanged.notify_all();
+}
+
 bool TkezAMQPChannelThreadWaitRequest::WaitUntil(TkezClockPoint aDeadline,
                                                  const std::atomic<bool>& aConnected) {
     std::unique_lock lock(FLock);

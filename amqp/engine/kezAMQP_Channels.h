@@ -40,6 +40,9 @@ public:
     // Waits until the request completes, aConnected turns false or aDeadline passes; true only when it
     // completed while connected.
     bool WaitUntil(TkezClockPoint aDeadline, const std::atomic<bool>& aConnected);
+    // Completes an awaited request with a method outside its wait set, so that the waiter returns false at
+    // once.
+    void Abandon(TkezAMQPMethod aMethod);
     // Wakes the waiter so that it looks at the connection flag again.
     void Wake();
 

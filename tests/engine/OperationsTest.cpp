@@ -240,6 +240,15 @@ TEST_P(ExOperation, TrueOnItsReplyFalseOtherwise) {
     EXPECT_FALSE(c.Invoke(broker.Engine(), 100));
     EXPECT_TRUE(broker.NextFrame().Is(c.Class, c.Method));
 
+    // The broker closing the channel instead of replying wakes the wait with false.
+    broker.Respond(c.Class, c.Method, [](const TWrittenFrame& f) {
+        return MethodFrame(f.Channel, 20, 40, Wire().Short(404).ShortStr("NOT_FOUND").Short(50).Short(10));
+    });
+    EXPECT_FALSE(c.Invoke(broker.Engine(), 60000));
+    EXPECT_TRUE(broker.NextFrame().Is(c.Class, c.Method));
+    EXPECT_TRUE(broker.NextFrame().Is(20, 41));
+    broker.OpenChannel("ch");
+
     // Disconnect during the wait wakes it with false.
     std::thread disconnect([&] {
         broker.NextFrame();

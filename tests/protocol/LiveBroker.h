@@ -53,7 +53,7 @@ public:
         AMQP->OnAMQPChannelClose = [this](TObject*, const std::string& c,
                                           const TkezAMQPFramePayload_Method_ChannelClose& aClose, bool aAck) {
             Log.Add("channel-close:" + c + ":" + std::to_string(aClose.ReplyCode()) + ":" +
-                    (aAck ? "ack" : "broker"));
+                    (aAck ? "ack" : "broker") + ":" + aClose.ReplyText());
         };
         AMQP->SetClient(Client.get());
     }
