@@ -248,10 +248,12 @@ void TkezWSProtocol_AMQP_Client_Base::OnAMQPConnectEvent() {
 
 void TkezWSProtocol_AMQP_Client_Base::OnAMQPDisconnectEvent(
     const TkezAMQPFramePayload_Method_ConnectionClose& aClose, bool aAck) {
+    // The AMQP reason first, then the socket close it causes: the application reads why before it reads
+    // that the line went down.
+    Raise(OnAMQPDisconnect, aClose, aAck);
     WithClient([](TkezWSClient& aClient) {
         if (aClient.Active()) aClient.SetActive(false);
     });
-    Raise(OnAMQPDisconnect, aClose, aAck);
 }
 
 void TkezWSProtocol_AMQP_Client_Base::OnAMQPExceptionEvent(const std::exception& E) {

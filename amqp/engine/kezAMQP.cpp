@@ -269,6 +269,9 @@ void TkezAMQP::DoConnectionClose(TkezAMQPFrame& /*aFrame*/,
 
 void TkezAMQP::DoConnectionCloseOk(TkezAMQPFrame& /*aFrame*/,
                                    TkezAMQPFramePayload_Method_ConnectionCloseOk&) {
+    // A waiting CloseEx has its answer now: the handler below may well take the connection down.
+    if (const TEntryPtr entry = Channels().GetChannel(uint16_t{0}))
+        entry->WaitRequest().Complete(amqpConnCloseOk);
     OnAMQPDisconnect.Fire(this, ConnectionClose(), true);
 }
 

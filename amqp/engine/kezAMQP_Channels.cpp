@@ -60,7 +60,8 @@ bool TkezAMQPChannelThreadWaitRequest::WaitUntil(TkezClockPoint aDeadline,
     std::unique_lock lock(FLock);
     FChanged.wait_until(lock, aDeadline,
                         [&] { return FTerminated || !aConnected.load(std::memory_order_acquire); });
-    return aConnected.load(std::memory_order_acquire) && FTerminated;
+    // A reply that came is an answer even when the connection went down right after it.
+    return FTerminated;
 }
 
 void TkezAMQPChannelThreadWaitRequest::Wake() {

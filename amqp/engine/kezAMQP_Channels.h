@@ -37,8 +37,7 @@ public:
     void SetMethods(TkezAMQPMethods aMethods);
     // Completes the request when it is open and aMethod is in its wait set.
     void Complete(TkezAMQPMethod aMethod);
-    // Waits until the request completes, aConnected turns false or aDeadline passes; true only when it
-    // completed while connected.
+    // Waits until the request completes, aConnected turns false or aDeadline passes; true when it completed.
     bool WaitUntil(TkezClockPoint aDeadline, const std::atomic<bool>& aConnected);
     // Completes an awaited request with a method outside its wait set, so that the waiter returns false at
     // once.

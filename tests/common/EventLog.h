@@ -71,7 +71,8 @@ inline bool WaitUntil(const std::function<bool()>& aCondition, int aTimeoutMs = 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(aTimeoutMs);
     while (!aCondition()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::yield();
+        // Polled, not spun: the broker under test shares the machine's two cores.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }

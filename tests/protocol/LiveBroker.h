@@ -1,5 +1,5 @@
 // A socket client and an AMQP component connected to the tests' own RabbitMQ node (scripts/test-broker, port
-// from KEZ_TEST_AMQP_PORT), with every AMQP event recorded as a line.
+// KEZ_TEST_AMQP_PORT), with every AMQP event recorded as a line.
 #pragma once
 
 #include "../common/EventLog.h"
@@ -7,14 +7,26 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 
 namespace kez::test {
 
-inline int TestBrokerPort() {
-    const char* port = std::getenv("KEZ_TEST_AMQP_PORT");
-    return port ? std::atoi(port) : 26672;
+inline int TestBrokerPort() { return KEZ_TEST_AMQP_PORT; }
+
+// Runs rabbitmqctl against the tests' node (scripts/test-broker ctl) and returns its standard output.
+inline std::string BrokerCtl(const std::string& aArguments) {
+    const std::string command = std::string(KEZ_TEST_BROKER_SCRIPT " ctl " KEZ_TEST_BROKER_DIR " ") +
+                                std::to_string(TestBrokerPort()) + " " + aArguments + " 2>&1";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, n);
+        pclose(pipe);
+    }
+    return output;
 }
 
 // A name no other test uses.

@@ -115,6 +115,48 @@ protected:
     std::vector<TMessage> Messages;
 };
 
+TEST_F(LiveOperations, PlainFormsReportTheirRepliesThroughEvents) {
+    const std::string exchange = UniqueName("x-plain"), queue = UniqueName("q-plain");
+    AMQP().OpenChannel("p");
+    EXPECT_TRUE(Broker.Log.WaitFor("channel-open:p"));
+    AMQP().EnableChannel("p");
+    EXPECT_TRUE(Broker.Log.WaitFor("flow:p:on:ack"));
+    AMQP().DeclareExchange("p", exchange, "fanout", false, false, false, false, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("exchange-declare:p:" + exchange));
+    AMQP().DeclareQueue("p", queue, false, false, true, false, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("queue-declare:p:" + queue + ":0:0"));
+    AMQP().BindQueue("p", queue, exchange, "", false);
+    EXPECT_TRUE(Broker.Log.WaitFor("queue-bind:p:" + queue + ":" + exchange));
+    AMQP().UnBindQueue("p", queue, exchange, "");
+    EXPECT_TRUE(Broker.Log.WaitFor("queue-unbind:p:" + queue + ":" + exchange));
+    AMQP().PurgeQueue("p", queue, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("queue-purge:p:" + queue + ":0"));
+    AMQP().SetQoS("p", 0, 5, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("qos:p:5"));
+    AMQP().Consume("p", queue, "plain-tag", false, false, false, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("consume:p:plain-tag"));
+    AMQP().CancelConsume("p", "plain-tag", false);
+    EXPECT_TRUE(Broker.Log.WaitFor("cancel:p:plain-tag"));
+    AMQP().GetMessage("p", queue, true);
+    EXPECT_TRUE(Broker.Log.WaitFor("get-empty:p"));
+    AMQP().Recover("p", true);
+    EXPECT_TRUE(Broker.Log.WaitFor("recover-ok:p"));
+    AMQP().SelectTransaction("p");
+    EXPECT_TRUE(Broker.Log.WaitFor("tx:p:0"));
+    AMQP().CommitTransaction("p");
+    EXPECT_TRUE(Broker.Log.WaitFor("tx:p:1"));
+    AMQP().RollbackTransaction("p");
+    EXPECT_TRUE(Broker.Log.WaitFor("tx:p:2"));
+    AMQP().DeleteQueue("p", queue, false, false, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("queue-delete:p:" + queue + ":0"));
+    AMQP().DeleteExchange("p", exchange, false, false);
+    EXPECT_TRUE(Broker.Log.WaitFor("exchange-delete:p:" + exchange));
+    AMQP().CloseChannel("p", 200, "done", amqpClassNone, amqpMethodNone);
+    EXPECT_TRUE(Broker.Log.WaitForCount("channel-close:p:0:ack", 1));
+    EXPECT_TRUE(AMQP().OpenChannelEx("p", Timeout));
+    EXPECT_TRUE(AMQP().EnableChannelEx("p", Timeout));
+}
+
 TEST_F(LiveOperations, ExchangesOfEveryTypeAreDeclaredPassivelyDeclaredAndDeleted) {
     for (const char* type : {"direct", "fanout", "topic", "headers"}) {
         const std::string exchange = UniqueName(std::string("x-") + type);
