@@ -1,0 +1,344 @@
+// End to end against a local RabbitMQ, side by side with rabbitmq-c as a peer, in one run: publishing and
+// consuming small and large messages, and the publish-to-delivery round trip. Prints messages per second and
+// client CPU seconds per 100,000 messages for both clients and their ratio.
+//   kez_bench_end_to_end PORT [SCALE]   SCALE divides the message counts (for a quick look)
+#include "kezWebSocket_Protocol_AMQP_Client.h"
+
+#include <amqp.h>
+#include <amqp_tcp_socket.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace kez;
+
+namespace {
+
+using TSteady = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct TFigures {
+    size_t Messages = 0;
+    double Seconds = 0;
+    double Cpu = 0;
+    double PerSecond() const { return static_cast<double>(Messages) / Seconds; }
+    double CpuPer100k() const { return Cpu * 100000.0 / static_cast<double>(Messages); }
+};
+
+// Measures wall and process CPU time around aRun.
+TFigures Measure(size_t aMessages, const std::function<void()>& aRun) {
+    const double cpu = CpuSeconds();
+    const auto start = TSteady::now();
+    aRun();
+    return {aMessages, std::chrono::duration<double>(TSteady::now() - start).count(), CpuSeconds() - cpu};
+}
+
+struct TLatency {
+    double Median = 0;
+    double P99 = 0;
+};
+
+TLatency Percentiles(std::vector<double> aMicros) {
+    std::sort(aMicros.begin(), aMicros.end());
+    return {aMicros[aMicros.size() / 2], aMicros[aMicros.size() * 99 / 100]};
+}
+
+// What both clients do; each call runs to completion, so that the time measured is the whole job.
+class TPeer {
+public:
+    virtual ~TPeer() = default;
+    // Publishes and returns once the broker has taken every message (a synchronous call after them on the
+    // same channel answers only after the channel has handled them all).
+    virtual void Publish(const std::string& aQueue, size_t aCount, const std::string& aBody) = 0;
+    // Consumes aCount messages with a prefetch of 1000, acknowledging every 500th with multiple.
+    virtual void Consume(const std::string& aQueue, size_t aCount) = 0;
+    // Publish-to-delivery round trips, in microseconds.
+    virtual std::vector<double> RoundTrips(const std::string& aQueue, size_t aCount) = 0;
+    virtual void Reset(const std::string& aQueue) = 0;
+};
+
+constexpr uint16_t Prefetch = 1000;
+constexpr uint64_t AckEvery = 500;
+
+// --- this library ---
+
+class TKezPeer : public TPeer {
+public:
+    explicit TKezPeer(int aPort) {
+        FClient.SetNotifyEvents(neNoSync);
+        FClient.Specifications().SetRFC6455(false);
+        FClient.SetHost("127.0.0.1");
+        FClient.SetPort(aPort);
+        FAMQP.OnAMQPAuthentication = [](TObject*, TkezAMQPAuthentications, TkezAMQPAuthentication&,
+                                        std::string& User, std::string& Password) {
+            User = "guest";
+            Password = "guest";
+        };
+        FAMQP.OnAMQPConnect = [this](TObject*) { Signal(); };
+        FAMQP.OnAMQPBasicDeliver = [this](TObject*, const std::string&,
+                                          const TkezAMQPFramePayload_Method_BasicDeliver& d,
+                                          TkezAMQPMessageContent&) { OnDeliver(d.DeliveryTag()); };
+        FAMQP.SetClient(&FClient);
+        FClient.SetActive(true);
+        Wait([&] { return FSignals > 0; });
+        if (!FAMQP.OpenChannelEx("bench", 10000)) throw std::runtime_error("kez: no channel");
+    }
+    ~TKezPeer() override {
+        FAMQP.CloseEx(200, "done", amqpClassNone, amqpMethodNone);
+        FClient.SetActive(false);
+    }
+
+    void Reset(const std::string& aQueue) override {
+        FAMQP.DeclareQueueEx("bench", aQueue, false, false, false, false, false, 10000);
+        FAMQP.PurgeQueueEx("bench", aQueue, false, 10000);
+    }
+
+    void Publish(const std::string& aQueue, size_t aCount, const std::string& aBody) override {
+        for (size_t i = 0; i < aCount; ++i)
+            FAMQP.PublishMessage("bench", "", aQueue, aBody, false, false);
+        FAMQP.DeclareQueueEx("bench", aQueue, true, false, false, false, false, 600000);
+    }
+
+    void Consume(const std::string& aQueue, size_t aCount) override {
+        Expect(aCount, true);
+        FAMQP.SetQoSEx("bench", 0, Prefetch, false, 10000);
+        FAMQP.ConsumeEx("bench", aQueue, "consumer", false, false, false, 10000);
+        Wait([&] { return FDelivered >= FExpected; });
+        FAMQP.CancelConsumeEx("bench", "consumer", 10000);
+    }
+
+    std::vector<double> RoundTrips(const std::string& aQueue, size_t aCount) override {
+        Expect(aCount, false);
+        FAMQP.ConsumeEx("bench", aQueue, "latency", false, true, false, 10000);
+        std::vector<double> micros;
+        for (size_t i = 0; i < aCount; ++i) {
+            const auto start = TSteady::now();
+            FAMQP.PublishMessage("bench", "", aQueue, std::string(16, 'l'), false, false);
+            Wait([&] { return FDelivered > i; });
+            micros.push_back(std::chrono::duration<double, std::micro>(TSteady::now() - start).count());
+        }
+        FAMQP.CancelConsumeEx("bench", "latency", 10000);
+        return micros;
+    }
+
+private:
+    void Expect(size_t aCount, bool aAck) {
+        std::lock_guard guard(FLock);
+        FDelivered = 0;
+        FExpected = aCount;
+        FAck = aAck;
+    }
+    // On the channel's worker.
+    void OnDeliver(uint64_t aTag) {
+        bool last = false;
+        bool ack = false;
+        {
+            std::lock_guard guard(FLock);
+            ++FDelivered;
+            last = FDelivered >= FExpected;
+            ack = FAck && (FDelivered % AckEvery == 0 || last);
+        }
+        if (ack) FAMQP.AckMessage("bench", aTag, true);
+        if (last || !FAck) FChanged.notify_all();
+    }
+    void Signal() {
+        std::lock_guard guard(FLock);
+        ++FSignals;
+        FChanged.notify_all();
+    }
+    void Wait(const std::function<bool()>& aDone) {
+        std::unique_lock lock(FLock);
+        if (!FChanged.wait_for(lock, std::chrono::minutes(10), aDone)) throw std::runtime_error("kez: stuck");
+    }
+
+    TkezWebSocketClient FClient;
+    TkezWSPClient_AMQP FAMQP;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    int FSignals = 0;
+    size_t FDelivered = 0;
+    size_t FExpected = 0;
+    bool FAck = false;
+};
+
+// --- rabbitmq-c ---
+
+class TRabbitCPeer : public TPeer {
+public:
+    explicit TRabbitCPeer(int aPort) : FConnection(amqp_new_connection()) {
+        amqp_socket_t* socket = amqp_tcp_socket_new(FConnection);
+        if (!socket || amqp_socket_open(socket, "127.0.0.1", aPort) != AMQP_STATUS_OK)
+            throw std::runtime_error("rabbitmq-c: cannot connect");
+        Check(amqp_login(FConnection, "/", 0, 131072, 0, AMQP_SASL_METHOD_PLAIN, "guest", "guest"), "login");
+        amqp_channel_open(FConnection, 1);
+        Check(amqp_get_rpc_reply(FConnection), "channel");
+    }
+    ~TRabbitCPeer() override {
+        amqp_channel_close(FConnection, 1, AMQP_REPLY_SUCCESS);
+        amqp_connection_close(FConnection, AMQP_REPLY_SUCCESS);
+        amqp_destroy_connection(FConnection);
+    }
+
+    void Reset(const std::string& aQueue) override {
+        amqp_queue_declare(FConnection, 1, amqp_cstring_bytes(aQueue.c_str()), 0, 0, 0, 0, amqp_empty_table);
+        Check(amqp_get_rpc_reply(FConnection), "declare");
+        amqp_queue_purge(FConnection, 1, amqp_cstring_bytes(aQueue.c_str()));
+        Check(amqp_get_rpc_reply(FConnection), "purge");
+    }
+
+    void Publish(const std::string& aQueue, size_t aCount, const std::string& aBody) override {
+        const amqp_bytes_t queue = amqp_cstring_bytes(aQueue.c_str());
+        const amqp_bytes_t body{aBody.size(), const_cast<char*>(aBody.data())};
+        for (size_t i = 0; i < aCount; ++i)
+            if (amqp_basic_publish(FConnection, 1, amqp_empty_bytes, queue, 0, 0, nullptr, body) !=
+                AMQP_STATUS_OK)
+                throw std::runtime_error("rabbitmq-c: publish failed");
+        amqp_queue_declare(FConnection, 1, queue, 1, 0, 0, 0, amqp_empty_table);
+        Check(amqp_get_rpc_reply(FConnection), "passive declare");
+    }
+
+    void Consume(const std::string& aQueue, size_t aCount) override {
+        amqp_basic_qos(FConnection, 1, 0, Prefetch, 0);
+        Check(amqp_get_rpc_reply(FConnection), "qos");
+        const amqp_bytes_t tag = amqp_cstring_bytes("consumer");
+        amqp_basic_consume(FConnection, 1, amqp_cstring_bytes(aQueue.c_str()), tag, 0, 0, 0,
+                           amqp_empty_table);
+        Check(amqp_get_rpc_reply(FConnection), "consume");
+        for (size_t received = 1; received <= aCount; ++received) {
+            const uint64_t deliveryTag = Next();
+            if (received % AckEvery == 0 || received == aCount)
+                amqp_basic_ack(FConnection, 1, deliveryTag, 1);
+        }
+        amqp_basic_cancel(FConnection, 1, tag);
+        Check(amqp_get_rpc_reply(FConnection), "cancel");
+    }
+
+    std::vector<double> RoundTrips(const std::string& aQueue, size_t aCount) override {
+        const amqp_bytes_t queue = amqp_cstring_bytes(aQueue.c_str());
+        const amqp_bytes_t tag = amqp_cstring_bytes("latency");
+        amqp_basic_consume(FConnection, 1, queue, tag, 0, 1, 0, amqp_empty_table);
+        Check(amqp_get_rpc_reply(FConnection), "consume");
+        const std::string body(16, 'l');
+        std::vector<double> micros;
+        for (size_t i = 0; i < aCount; ++i) {
+            const auto start = TSteady::now();
+            amqp_basic_publish(FConnection, 1, amqp_empty_bytes, queue, 0, 0, nullptr,
+                               amqp_bytes_t{body.size(), const_cast<char*>(body.data())});
+            Next();
+            micros.push_back(std::chrono::duration<double, std::micro>(TSteady::now() - start).count());
+        }
+        amqp_basic_cancel(FConnection, 1, tag);
+        Check(amqp_get_rpc_reply(FConnection), "cancel");
+        return micros;
+    }
+
+private:
+    // The next delivery's tag.
+    uint64_t Next() {
+        amqp_maybe_release_buffers(FConnection);
+        amqp_envelope_t envelope;
+        const amqp_rpc_reply_t reply = amqp_consume_message(FConnection, &envelope, nullptr, 0);
+        Check(reply, "consume message");
+        const uint64_t tag = envelope.delivery_tag;
+        amqp_destroy_envelope(&envelope);
+        return tag;
+    }
+    static void Check(const amqp_rpc_reply_t& aReply, const char* aWhat) {
+        if (aReply.reply_type != AMQP_RESPONSE_NORMAL)
+            throw std::runtime_error(std::string("rabbitmq-c: ") + aWhat);
+    }
+
+    amqp_connection_state_t FConnection;
+};
+
+// --- the run ---
+
+struct TRow {
+    std::string Name;
+    TFigures Kez;
+    TFigures Peer;
+};
+
+void PrintRow(const TRow& aRow) {
+    std::printf("%-34s %12.0f %12.0f %7.2f   %9.3f %9.3f %7.2f\n", aRow.Name.c_str(), aRow.Kez.PerSecond(),
+                aRow.Peer.PerSecond(), aRow.Kez.PerSecond() / aRow.Peer.PerSecond(), aRow.Kez.CpuPer100k(),
+                aRow.Peer.CpuPer100k(), aRow.Kez.CpuPer100k() / aRow.Peer.CpuPer100k());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s PORT [SCALE]\n", argv[0]);
+        return 2;
+    }
+    const int port = std::atoi(argv[1]);
+    const size_t scale = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    try {
+        TKezPeer kez(port);
+        TRabbitCPeer peer(port);
+        TPeer* peers[2] = {&kez, &peer};
+
+        std::printf("%-34s %12s %12s %7s   %9s %9s %7s\n", "", "kez msg/s", "rmq-c msg/s", "ratio", "kez CPU",
+                    "rmq-c CPU", "ratio");
+        std::printf("%-34s %12s %12s %7s   %9s %9s %7s\n", "", "", "", "", "s/100k", "s/100k", "");
+        struct TCase {
+            const char* Size;
+            size_t Count;
+            size_t Bytes;
+        };
+        for (const TCase& c :
+             {TCase{"16 B", 200000 / scale, 16}, TCase{"1 MiB", 2000 / scale, 1024 * 1024}}) {
+            const std::string body(c.Bytes, 'x');
+            TRow publish{std::string("publish ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
+            TRow consume{std::string("consume ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
+            for (int i = 0; i < 2; ++i) {
+                const std::string queue = std::string("bench-") + (i == 0 ? "kez" : "rabbitmq-c");
+                peers[i]->Reset(queue);
+                (i == 0 ? publish.Kez : publish.Peer) =
+                    Measure(c.Count, [&] { peers[i]->Publish(queue, c.Count, body); });
+                (i == 0 ? consume.Kez : consume.Peer) =
+                    Measure(c.Count, [&] { peers[i]->Consume(queue, c.Count); });
+            }
+            PrintRow(publish);
+            PrintRow(consume);
+        }
+
+        const size_t trips = 10000 / scale;
+        TLatency latency[2];
+        TFigures cpu[2];
+        for (int i = 0; i < 2; ++i) {
+            const std::string queue = std::string("bench-latency-") + (i == 0 ? "kez" : "rabbitmq-c");
+            peers[i]->Reset(queue);
+            std::vector<double> micros;
+            cpu[i] = Measure(trips, [&] { micros = peers[i]->RoundTrips(queue, trips); });
+            latency[i] = Percentiles(micros);
+        }
+        PrintRow({"round trips " + std::to_string(trips) + " x 16 B", cpu[0], cpu[1]});
+        std::printf("%-34s %9.1f us %9.1f us %7.2f\n", "round trip median", latency[0].Median,
+                    latency[1].Median, latency[0].Median / latency[1].Median);
+        std::printf("%-34s %9.1f us %9.1f us %7.2f\n", "round trip 99th percentile", latency[0].P99,
+                    latency[1].P99, latency[0].P99 / latency[1].P99);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
