@@ -1,7 +1,8 @@
 // End to end against a local RabbitMQ, side by side with rabbitmq-c as a peer, in one run: publishing and
 // consuming small and large messages, and the publish-to-delivery round trip. Prints messages per second and
 // client CPU seconds per 100,000 messages for both clients and their ratio.
-//   kez_bench_end_to_end PORT [SCALE]   SCALE divides the message counts (for a quick look)
+//   kez_bench_end_to_end PORT [SCALE [PHASES]]   SCALE divides the message counts (for a quick look); PHASES
+//   picks some of: small, large, trips (all by default), so that a profiler sees one phase alone
 #include "kezWebSocket_Protocol_AMQP_Client.h"
 
 #include <amqp.h>
@@ -55,6 +56,7 @@ struct TLatency {
 };
 
 TLatency Percentiles(std::vector<double> aMicros) {
+    if (aMicros.empty()) return {};
     std::sort(aMicros.begin(), aMicros.end());
     return {aMicros[aMicros.size() / 2], aMicros[aMicros.size() * 99 / 100]};
 }
@@ -290,26 +292,34 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int port = std::atoi(argv[1]);
-    const size_t scale = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+    const size_t scale = argc > 2 ? static_cast<size_t>(std::max(1, std::atoi(argv[2]))) : 1;
+    const std::string phases = argc > 3 ? argv[3] : "small,large,trips";
+    const auto wanted = [&](const char* aPhase) { return phases.find(aPhase) != std::string::npos; };
     try {
-        TKezPeer kez(port);
-        TRabbitCPeer peer(port);
-        TPeer* peers[2] = {&kez, &peer};
+        // KEZ_BENCH_ONLY=kez or =rabbitmq-c runs one client alone, for a profiler or strace.
+        const std::string only = std::getenv("KEZ_BENCH_ONLY") ? std::getenv("KEZ_BENCH_ONLY") : "";
+        std::unique_ptr<TPeer> kez, peer;
+        if (only.empty() || only == "kez") kez = std::make_unique<TKezPeer>(port);
+        if (only.empty() || only == "rabbitmq-c") peer = std::make_unique<TRabbitCPeer>(port);
+        TPeer* peers[2] = {kez.get(), peer.get()};
 
         std::printf("%-34s %12s %12s %7s   %9s %9s %7s\n", "", "kez msg/s", "rmq-c msg/s", "ratio", "kez CPU",
                     "rmq-c CPU", "ratio");
         std::printf("%-34s %12s %12s %7s   %9s %9s %7s\n", "", "", "", "", "s/100k", "s/100k", "");
         struct TCase {
+            const char* Phase;
             const char* Size;
             size_t Count;
             size_t Bytes;
         };
-        for (const TCase& c :
-             {TCase{"16 B", 200000 / scale, 16}, TCase{"1 MiB", 2000 / scale, 1024 * 1024}}) {
+        for (const TCase& c : {TCase{"small", "16 B", 200000 / scale, 16},
+                               TCase{"large", "1 MiB", 2000 / scale, 1024 * 1024}}) {
+            if (!wanted(c.Phase)) continue;
             const std::string body(c.Bytes, 'x');
             TRow publish{std::string("publish ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
             TRow consume{std::string("consume ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
             for (int i = 0; i < 2; ++i) {
+                if (!peers[i]) continue;
                 const std::string queue = std::string("bench-") + (i == 0 ? "kez" : "rabbitmq-c");
                 peers[i]->Reset(queue);
                 (i == 0 ? publish.Kez : publish.Peer) =
@@ -321,10 +331,12 @@ int main(int argc, char** argv) {
             PrintRow(consume);
         }
 
+        if (!wanted("trips")) return 0;
         const size_t trips = 10000 / scale;
         TLatency latency[2];
         TFigures cpu[2];
         for (int i = 0; i < 2; ++i) {
+            if (!peers[i]) continue;
             const std::string queue = std::string("bench-latency-") + (i == 0 ? "kez" : "rabbitmq-c");
             peers[i]->Reset(queue);
             std::vector<double> micros;

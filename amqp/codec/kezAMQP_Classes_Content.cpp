@@ -268,15 +268,22 @@ void TkezAMQPMessageContent::SetBody(TkezAMQPFramePayloadType_ContentBody* aBody
 
 void TkezAMQPMessageContent::TakeBody(TkezAMQPFramePayloadType_ContentBody& aBody) {
     const bool empty = !FBody || (!FBody->HasData() && FBody->DataSize() == 0);
+    const uint64_t announced = FHeader ? FHeader->BodySize() : 0;
     if (empty && aBody.HasData() && aBody.Data().Position() == 0) {
         const int64_t size = aBody.DataSize();
-        if (std::unique_ptr<TStream> stream = aBody.ReleaseData()) {
-            Body().AdoptData(std::move(stream), size);
-            return;
+        // A body in one frame keeps that frame's octets.
+        if (static_cast<uint64_t>(size) >= announced) {
+            if (std::unique_ptr<TStream> stream = aBody.ReleaseData()) {
+                Body().AdoptData(std::move(stream), size);
+                return;
+            }
         }
+        // A body of several frames gets its room once, so that appending never moves what came before. The
+        // room is bounded, so that a header announcing far more than ever comes costs little.
+        auto room = std::make_unique<TMemoryStream>();
+        room->Reserve(static_cast<int64_t>(std::min<uint64_t>(announced, AMQPBodyReserveLimit)));
+        Body().AdoptData(std::move(room), 0);
     }
-    // Later frames are appended. No room is reserved from the announced size, so that a header announcing far
-    // more than ever comes costs nothing.
     SetBody(&aBody);
 }
 

@@ -83,38 +83,65 @@ void TkezAMQP::Read(TStream& aData) {
 }
 
 void TkezAMQP::DoReadBytes(TBytesView aBytes) {
-    // The block itself is the working buffer unless an incomplete frame is pending, which is the only copy.
-    TBytesView buffer = aBytes;
-    if (!FBytes.empty()) {
-        FBytes.insert(FBytes.end(), aBytes.begin(), aBytes.end());
-        buffer = FBytes;
-    }
+    // Frames are read straight from the block. Only a frame cut by the block's end is copied aside, and it is
+    // completed from the next block with just the octets it lacks.
+    TBytesView rest = aBytes;
     size_t offset = 0;
+    // Consecutive frames of one channel go to its worker together.
+    TkezAMQPFrames run;
+    const auto flush = [&] {
+        Channels().AddFrames(run);
+        run.clear();
+    };
     try {
         const int32_t maxSize = MaxFrameSizeInForce();
-        while (buffer.size() - offset >= static_cast<size_t>(AMQPFrameOverhead)) {
+        const auto newFrame = [&] {
             auto frame = std::make_unique<TkezAMQPFrame>();
             frame->SetMaxSize(maxSize);
             frame->OnReadFrame = [this](TObject* aSender) { OnReadFrameEvent(aSender); };
+            return frame;
+        };
+        while (!FBytes.empty()) {
+            auto frame = newFrame();
+            // Reading checks the header as soon as it is whole, before more octets are gathered for it.
+            const int32_t consumed =
+                FBytes.size() >= static_cast<size_t>(AMQPFrameHeaderSize) ? frame->Read(FBytes, 0) : 0;
+            if (consumed > 0) {
+                run.push_back(std::move(frame));
+                FBytes.clear();
+                break;
+            }
+            if (rest.empty()) return;
+            const size_t whole = FBytes.size() < static_cast<size_t>(AMQPFrameHeaderSize)
+                                     ? static_cast<size_t>(AMQPFrameHeaderSize)
+                                     : static_cast<size_t>(frame->Header().Size()) + AMQPFrameOverhead;
+            const size_t take = std::min(whole - FBytes.size(), rest.size());
+            FBytes.insert(FBytes.end(), rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(take));
+            rest = rest.subspan(take);
+        }
+        while (rest.size() - offset >= static_cast<size_t>(AMQPFrameOverhead)) {
+            auto frame = newFrame();
             // Offsets stay within one block; a block beyond 2 GiB is cut into views the frame reader can
             // address.
-            const size_t window = std::min<size_t>(buffer.size() - offset, INT32_MAX);
-            const int32_t consumed = frame->Read(buffer.subspan(offset, window), 0);
+            const size_t window = std::min<size_t>(rest.size() - offset, INT32_MAX);
+            const int32_t consumed = frame->Read(rest.subspan(offset, window), 0);
             if (consumed == 0) break;
             offset += static_cast<size_t>(consumed);
-            Channels().AddFrame(std::move(frame));
+            if (!run.empty() && run.front()->Header().Channel() != frame->Header().Channel()) flush();
+            run.push_back(std::move(frame));
         }
+        flush();
     } catch (const std::exception& e) {
+        // Frames read before the failing one are delivered as they would have been one by one.
+        try {
+            flush();
+        } catch (...) {}
         // The rest of the block is dropped with the frame that failed.
         FBytes.clear();
         DoException(e);
         return;
     }
-    if (buffer.data() == FBytes.data() && !FBytes.empty()) {
-        FBytes.erase(FBytes.begin(), FBytes.begin() + static_cast<std::ptrdiff_t>(offset));
-    } else {
-        FBytes.assign(aBytes.begin() + static_cast<std::ptrdiff_t>(offset), aBytes.end());
-    }
+    FBytes.assign(rest.begin() + static_cast<std::ptrdiff_t>(offset), rest.end());
 }
 
 void TkezAMQP::DoException(const std::exception& E) {

@@ -76,20 +76,34 @@ TkezAMQPChannelThread::TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwn
 
 TkezAMQPChannelThread::~TkezAMQPChannelThread() { StopAndJoin(); }
 
-void TkezAMQPChannelThread::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
-    const auto size = static_cast<size_t>(aFrame->Header().Size());
-    std::unique_lock lock(FLock);
+bool TkezAMQPChannelThread::WaitForSpace(std::unique_lock<std::mutex>& aLock, size_t aSize) {
     // A frame always fits into an empty queue, however large it is.
-    while (FBytes > 0 && FBytes + size > FQueueLimit && !Terminated()) {
+    while (FBytes > 0 && FBytes + aSize > FQueueLimit && !Terminated()) {
         FReceiverWaiting = true;
-        FSpaceFreed.wait(lock);
+        // The worker may be asleep on frames queued by this very call.
+        FFrameQueued.notify_one();
+        FSpaceFreed.wait(aLock);
     }
     FReceiverWaiting = false;
-    if (Terminated()) return; // the channel is going; its frames go with it
-    FFrames.push_back(std::move(aFrame));
-    FBytes += size;
+    return !Terminated(); // the channel is going; its frames go with it
+}
+
+void TkezAMQPChannelThread::AddFrames(TkezAMQPFrames& aFrames) {
+    std::unique_lock lock(FLock);
+    for (std::unique_ptr<TkezAMQPFrame>& frame : aFrames) {
+        const auto size = static_cast<size_t>(frame->Header().Size());
+        if (!WaitForSpace(lock, size)) return;
+        FFrames.push_back(std::move(frame));
+        FBytes += size;
+    }
     lock.unlock();
     FFrameQueued.notify_one();
+}
+
+void TkezAMQPChannelThread::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
+    TkezAMQPFrames frames;
+    frames.push_back(std::move(aFrame));
+    AddFrames(frames);
 }
 
 size_t TkezAMQPChannelThread::QueuedBytes() const {
@@ -104,19 +118,28 @@ void TkezAMQPChannelThread::DoTerminate() {
 }
 
 void TkezAMQPChannelThread::Execute() {
+    std::deque<std::unique_ptr<TkezAMQPFrame>> batch;
     std::unique_lock lock(FLock);
     for (;;) {
         FFrameQueued.wait(lock, [this] { return !FFrames.empty() || Terminated(); });
         if (Terminated()) break;
-        std::unique_ptr<TkezAMQPFrame> frame = std::move(FFrames.front());
-        FFrames.pop_front();
-        const auto size = static_cast<size_t>(frame->Header().Size());
-        // Handled outside the lock: the receiving thread never waits for a running event handler.
+        // Everything queued so far is taken at once and handled outside the lock: the receiving thread never
+        // waits for a running event handler, and one wake-up serves a whole burst.
+        batch.swap(FFrames);
         lock.unlock();
-        Handle(*frame);
-        frame.reset();
+        size_t handled = 0;
+        for (std::unique_ptr<TkezAMQPFrame>& frame : batch) {
+            if (Terminated()) break;
+            handled += static_cast<size_t>(frame->Header().Size());
+            Handle(*frame);
+            frame.reset();
+        }
+        size_t dropped = 0;
+        for (const std::unique_ptr<TkezAMQPFrame>& frame : batch)
+            if (frame) dropped += static_cast<size_t>(frame->Header().Size());
+        batch.clear();
         lock.lock();
-        FBytes -= size;
+        FBytes -= handled + dropped;
         if (FReceiverWaiting) FSpaceFreed.notify_all();
     }
 }
@@ -204,6 +227,10 @@ void TkezAMQPChannelThreadItem::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) 
     if (FThread) FThread->AddFrame(std::move(aFrame));
 }
 
+void TkezAMQPChannelThreadItem::AddFrames(TkezAMQPFrames& aFrames) {
+    if (FThread) FThread->AddFrames(aFrames);
+}
+
 void TkezAMQPChannelThreadItem::Terminate() {
     if (FThread) FThread->Terminate();
     OnTerminate.Fire(this);
@@ -289,8 +316,9 @@ std::vector<TkezAMQPChannelThreads::TItemPtr> TkezAMQPChannelThreads::Items() co
     return FList;
 }
 
-void TkezAMQPChannelThreads::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
-    const uint16_t number = aFrame->Header().Channel();
+void TkezAMQPChannelThreads::AddFrames(TkezAMQPFrames& aFrames) {
+    if (aFrames.empty()) return;
+    const uint16_t number = aFrames.front()->Header().Channel();
     TItemPtr entry;
     {
         std::lock_guard guard(FLock);
@@ -301,7 +329,13 @@ void TkezAMQPChannelThreads::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
         }
     }
     // Outside the table lock: this may wait while the channel's queue is full.
-    entry->AddFrame(std::move(aFrame));
+    entry->AddFrames(aFrames);
+}
+
+void TkezAMQPChannelThreads::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
+    TkezAMQPFrames frames;
+    frames.push_back(std::move(aFrame));
+    AddFrames(frames);
 }
 
 void TkezAMQPChannelThreads::OnItemTerminateEvent(TObject* Sender) {

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace kez {
 
@@ -67,6 +68,8 @@ struct TkezAMQPChannelThreadRequest {
 
 // The worker of one channel: blocks until a frame is queued, then parses and handles the queued frames one by
 // one, in arrival order, outside the queue lock.
+using TkezAMQPFrames = std::vector<std::unique_ptr<TkezAMQPFrame>>;
+
 class TkezAMQPChannelThread : public TkezVoxThread {
 public:
     // Returns a token that keeps the engine alive while a frame is handled, or null when the engine is going.
@@ -75,8 +78,9 @@ public:
     TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwnerGuard, size_t aQueueLimit);
     ~TkezAMQPChannelThread() override;
 
-    // Queues a frame; waits while the queue holds more than its limit, so that a slow channel throttles the
-    // receiving thread instead of growing without end.
+    // Queues frames, waking the worker once; waits while the queue holds more than its limit, so that a slow
+    // channel throttles the receiving thread instead of growing without end.
+    void AddFrames(TkezAMQPFrames& aFrames);
     void AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame);
     size_t QueuedBytes() const;
 
@@ -91,6 +95,8 @@ protected:
 
 private:
     void Handle(TkezAMQPFrame& aFrame);
+    // Waits, under aLock, until aSize more octets fit or the worker stops; false when it stopped.
+    bool WaitForSpace(std::unique_lock<std::mutex>& aLock, size_t aSize);
 
     TOwnerGuard FOwnerGuard;
     const size_t FQueueLimit;
@@ -133,6 +139,7 @@ public:
     // The message being assembled; touched only by this channel's worker and the handlers it runs.
     TkezAMQPMessageContent& MessageContent() noexcept { return FMessageContent; }
 
+    void AddFrames(TkezAMQPFrames& aFrames);
     void AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame);
     // Payload octets queued for the worker and not yet handled.
     size_t QueuedBytes() const { return FThread ? FThread->QueuedBytes() : 0; }
@@ -178,7 +185,9 @@ public:
     // The first entry with that name (exact, case-sensitive), or null.
     TItemPtr GetChannel(const std::string& aChannel) const;
     TItemPtr GetChannel(uint16_t aId) const;
-    // Queues a received frame on its channel's worker, creating an unnamed entry for a number without one.
+    // Queues received frames, all of one channel, on that channel's worker, creating an unnamed entry for a
+    // number without one.
+    void AddFrames(TkezAMQPFrames& aFrames);
     void AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame);
     // Every entry, for walks outside the lock.
     std::vector<TItemPtr> Items() const;

@@ -168,6 +168,10 @@ protected:
     virtual void DoMessageComplete(TkezAMQPChannelThreadItem& aEntry);
 
 private:
+    // Writes Publish, content header and body frames as one block.
+    void PublishBody(const std::string& aChannel, const std::string& aExchange,
+                     const std::string& aRoutingKey, const TkezAMQPBasicProperties* aHeader, TBytesView aBody,
+                     bool aMandatory, bool aImmediate);
     // Starts a message on its channel from a Deliver, GetOk or Return.
     void StartMessage(TkezAMQPFrame& aFrame, const TkezAMQPFramePayload_Method_Basic& aPayload);
     // The entry of a reply's channel number, or null.

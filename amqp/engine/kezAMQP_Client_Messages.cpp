@@ -2,24 +2,55 @@
 #include "kezAMQP_Client.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace kez {
 
 // --- publishing ---
 
-void TkezAMQP_Client::PublishMessage(const std::string& aChannel, const std::string& aExchange,
-                                     const std::string& aRoutingKey, const TkezAMQPBasicProperties* aHeader,
-                                     TStream& aMessage, bool aMandatory, bool aImmediate) {
-    aMessage.SetPosition(0);
+namespace {
+
+// Publish blocks are built in a buffer that each publishing thread keeps, so that a stream of large messages
+// does not allocate and fault in a fresh block for every one. Beyond this size it is given back after use.
+constexpr size_t KeptPublishBlock = 4 * 1024 * 1024 + 64 * 1024;
+
+// The thread's buffer, or a fresh one when a write handler publishes again from inside a publish.
+class TPublishBlock {
+public:
+    TPublishBlock() : FBlock(FInUse ? FOwn : FKept) { FNested = std::exchange(FInUse, true); }
+    ~TPublishBlock() {
+        FInUse = FNested;
+        FBlock.clear();
+        if (FBlock.capacity() > KeptPublishBlock) TBytes().swap(FBlock);
+    }
+    TBytes& operator*() noexcept { return FBlock; }
+
+private:
+    static thread_local TBytes FKept;
+    static thread_local bool FInUse;
+    TBytes FOwn;
+    TBytes& FBlock;
+    bool FNested = false;
+};
+thread_local TBytes TPublishBlock::FKept;
+thread_local bool TPublishBlock::FInUse = false;
+
+} // namespace
+
+void TkezAMQP_Client::PublishBody(const std::string& aChannel, const std::string& aExchange,
+                                  const std::string& aRoutingKey, const TkezAMQPBasicProperties* aHeader,
+                                  TBytesView aBody, bool aMandatory, bool aImmediate) {
     const TEntryPtr entry = DoGetChannel(aChannel);
     const uint16_t channel = entry->Number();
-    const int64_t size = aMessage.Size();
+    const size_t size = aBody.size();
     // Every body frame but the last fills the negotiated frame size exactly, its 8 octets of framing
     // included.
-    const int64_t chunk = std::max<int64_t>(int64_t{MaxFrameSizeInForce()} - AMQPFrameOverhead, 1);
+    const size_t chunk =
+        static_cast<size_t>(std::max<int64_t>(int64_t{MaxFrameSizeInForce()} - AMQPFrameOverhead, 1));
 
-    TBytes block;
-    block.reserve(static_cast<size_t>(size + (size / chunk + 3) * AMQPFrameOverhead + 512));
+    TPublishBlock kept;
+    TBytes& block = *kept;
+    block.reserve(size + (size / chunk + 3) * AMQPFrameOverhead + 512);
 
     TkezAMQPFrame method;
     method.Header().SetType(amqpFrameMethod);
@@ -42,24 +73,42 @@ void TkezAMQP_Client::PublishMessage(const std::string& aChannel, const std::str
     content.SetHeader(aHeader);
     header.WriteTo(block);
 
-    // The body is read from the caller's stream chunk by chunk, straight into the block.
-    TkezAMQPFrame body;
-    body.Header().SetType(amqpFrameBody);
-    body.Header().SetChannel(channel);
-    body.Payload_ContentBody().SetData(&aMessage);
-    for (int64_t offset = 0; offset < size; offset += chunk) {
-        aMessage.SetPosition(offset);
-        body.Payload_ContentBody().SetDataSize(std::min(chunk, size - offset));
-        body.WriteTo(block);
+    // Body frames straight from the caller's octets: one copy, into the block.
+    for (size_t offset = 0; offset < size; offset += chunk) {
+        const size_t count = std::min(chunk, size - offset);
+        block.push_back(amqpFrameBody);
+        WriteShort(channel, block);
+        WriteLong(static_cast<uint32_t>(count), block);
+        block.insert(block.end(), aBody.begin() + static_cast<std::ptrdiff_t>(offset),
+                     aBody.begin() + static_cast<std::ptrdiff_t>(offset + count));
+        block.push_back(AMQPFrameEnd);
     }
     DoWriteBytes(block);
 }
 
 void TkezAMQP_Client::PublishMessage(const std::string& aChannel, const std::string& aExchange,
                                      const std::string& aRoutingKey, const TkezAMQPBasicProperties* aHeader,
+                                     TStream& aMessage, bool aMandatory, bool aImmediate) {
+    // A memory stream is published from its own octets; any other is read whole first.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&aMessage)) {
+        PublishBody(aChannel, aExchange, aRoutingKey, aHeader,
+                    TBytesView(memory->Memory(), static_cast<size_t>(memory->Size())), aMandatory,
+                    aImmediate);
+        return;
+    }
+    aMessage.SetPosition(0);
+    TBytes body(static_cast<size_t>(std::max<int64_t>(aMessage.Size(), 0)));
+    body.resize(static_cast<size_t>(
+        std::max<int64_t>(aMessage.Read(body.data(), static_cast<int64_t>(body.size())), 0)));
+    PublishBody(aChannel, aExchange, aRoutingKey, aHeader, body, aMandatory, aImmediate);
+}
+
+void TkezAMQP_Client::PublishMessage(const std::string& aChannel, const std::string& aExchange,
+                                     const std::string& aRoutingKey, const TkezAMQPBasicProperties* aHeader,
                                      const std::string& aMessage, bool aMandatory, bool aImmediate) {
-    TMemoryStream stream(TBytes(aMessage.begin(), aMessage.end()));
-    PublishMessage(aChannel, aExchange, aRoutingKey, aHeader, stream, aMandatory, aImmediate);
+    PublishBody(aChannel, aExchange, aRoutingKey, aHeader,
+                TBytesView(reinterpret_cast<const uint8_t*>(aMessage.data()), aMessage.size()), aMandatory,
+                aImmediate);
 }
 
 void TkezAMQP_Client::PublishMessage(const std::string& aChannel, const std::string& aExchange,

@@ -92,22 +92,23 @@ bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
         if (ready < 0) RaiseLastSocketError();
         if (ready == 0 || !Opened()) return false;
     }
-    // Take in what is there now, without waiting further.
+    // Take in what is there now, without waiting further; the block handed on is as large as what came.
     TBytes arrived;
-    size_t total = 0;
-    while (total < MaxReadPerWait) {
-        arrived.resize(total + ReadChunk);
-        const ptrdiff_t n = ReceiveRaw(arrived.data() + total, ReadChunk);
-        if (n < 0) break;
-        if (n == 0) {
-            FClosedByPeer.store(true, std::memory_order_release);
-            break;
+    {
+        std::lock_guard scratchGuard(FScratchLock);
+        if (FScratch.size() < ReadChunk) FScratch.resize(ReadChunk);
+        while (arrived.size() < MaxReadPerWait) {
+            const ptrdiff_t n = ReceiveRaw(FScratch.data(), ReadChunk);
+            if (n < 0) break;
+            if (n == 0) {
+                FClosedByPeer.store(true, std::memory_order_release);
+                break;
+            }
+            arrived.insert(arrived.end(), FScratch.data(), FScratch.data() + n);
+            if (static_cast<size_t>(n) < ReadChunk && !HasPendingRaw()) break;
         }
-        total += static_cast<size_t>(n);
-        if (static_cast<size_t>(n) < ReadChunk && !HasPendingRaw()) break;
     }
-    arrived.resize(total);
-    if (total == 0) return false;
+    if (arrived.empty()) return false;
     std::lock_guard guard(FInputLock);
     if (FInput.empty())
         FInput = std::move(arrived);

@@ -101,6 +101,9 @@ private:
     // closed under a thread that still uses it (and never reused while one does).
     mutable std::shared_mutex FSocketUse;
     mutable std::mutex FInputLock;
+    // Receives land here first, kept from wait to wait: no read zero-fills or faults in a fresh block.
+    std::mutex FScratchLock;
+    TBytes FScratch;
     TBytes FInput;
     // The write buffer is used under the connection's write lock only.
     bool FWriteBuffering = false;
