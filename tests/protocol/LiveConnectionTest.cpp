@@ -58,6 +58,9 @@ struct TRefusal {
     const char* Disconnect;
 };
 
+// Test names carry the case's name, not its octets.
+void PrintTo(const TRefusal& aRefusal, std::ostream* aOut) { *aOut << aRefusal.Name; }
+
 class LiveRefusal : public testing::TestWithParam<TRefusal> {};
 
 TEST_P(LiveRefusal, EndsInADisconnectNeverAHang) {
