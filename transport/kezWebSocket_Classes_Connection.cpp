@@ -202,8 +202,11 @@ TBytes TkezWSConnection::ReadBytes(size_t aCount) {
 }
 
 void TkezWSConnection::HandOnBlock(TBytes aBlock) {
-    // The block becomes the last received block as it is, without a copy.
+    // The block becomes the last received block as it is, without a copy; the one it replaces has been read
+    // by everyone it was handed to and goes back to be filled again.
+    TBytes previous = FMsgBinaryReceived.Release();
     FMsgBinaryReceived = TMemoryStream(std::move(aBlock));
+    if (const auto handler = Handler()) handler->RecycleBlock(std::move(previous));
     OnBinary.Fire(this);
 }
 

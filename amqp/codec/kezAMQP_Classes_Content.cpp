@@ -269,20 +269,30 @@ void TkezAMQPMessageContent::SetBody(TkezAMQPFramePayloadType_ContentBody* aBody
 void TkezAMQPMessageContent::TakeBody(TkezAMQPFramePayloadType_ContentBody& aBody) {
     const bool empty = !FBody || (!FBody->HasData() && FBody->DataSize() == 0);
     const uint64_t announced = FHeader ? FHeader->BodySize() : 0;
-    if (empty && aBody.HasData() && aBody.Data().Position() == 0) {
+    const bool whole = aBody.HasData() && aBody.Data().Position() == 0;
+    if (empty && whole) {
         const int64_t size = aBody.DataSize();
-        // A body in one frame keeps that frame's octets.
-        if (static_cast<uint64_t>(size) >= announced) {
+        // A body in one frame keeps that frame's octets; one of several frames keeps each frame's octets as
+        // they came, joined without a copy.
+        if (static_cast<uint64_t>(size) < announced)
+            Body().AdoptData(std::make_unique<TSegmentedStream>(), 0);
+        else if (std::unique_ptr<TStream> stream = aBody.ReleaseData()) {
+            Body().AdoptData(std::move(stream), size);
+            return;
+        }
+    }
+    if (whole && FBody && FBody->HasData()) {
+        if (auto* segments = dynamic_cast<TSegmentedStream*>(&FBody->Data())) {
+            const int64_t size = aBody.DataSize();
             if (std::unique_ptr<TStream> stream = aBody.ReleaseData()) {
-                Body().AdoptData(std::move(stream), size);
-                return;
+                if (auto* memory = dynamic_cast<TMemoryStream*>(stream.get())) {
+                    segments->Append(memory->Release());
+                    FBody->SetDataSize(FBody->DataSize() + size);
+                    return;
+                }
+                aBody.AdoptData(std::move(stream), size);
             }
         }
-        // A body of several frames gets its room once, so that appending never moves what came before. The
-        // room is bounded, so that a header announcing far more than ever comes costs little.
-        auto room = std::make_unique<TMemoryStream>();
-        room->Reserve(static_cast<int64_t>(std::min<uint64_t>(announced, AMQPBodyReserveLimit)));
-        Body().AdoptData(std::move(room), 0);
     }
     SetBody(&aBody);
 }

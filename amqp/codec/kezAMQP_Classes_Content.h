@@ -10,9 +10,6 @@
 
 namespace kez {
 
-// A body announced to span several frames gets at most this much room before its frames arrive.
-inline constexpr uint64_t AMQPBodyReserveLimit = 64 * 1024 * 1024;
-
 // The fourteen properties of class Basic. Each is written when present (non-empty text, non-zero number,
 // delivery mode other than amqpMDMNone), in descending order of its flag bit.
 class TkezAMQPBasicProperties : public TObject {

@@ -49,6 +49,35 @@ TEST(MemoryStream, CopyFromAppendsFromTheSourcePosition) {
     EXPECT_THROW(target.CopyFrom(source, 1), std::runtime_error);
 }
 
+TEST(SegmentedStream, ReadsAcrossBlocksAndJoinsThemForAnInnerWrite) {
+    TSegmentedStream stream;
+    stream.Append(TBytes{'a', 'b', 'c'});
+    stream.Append({});
+    stream.Append(TBytes{'d', 'e'});
+    EXPECT_EQ(stream.Position(), 0); // appending leaves the position where it was
+    stream.Seek(0, soEnd);
+    stream.WriteBuffer("fg", 2); // at the end: a block of its own
+    EXPECT_EQ(stream.Size(), 7);
+    EXPECT_EQ(stream.SegmentCount(), 3u);
+    char buffer[8] = {};
+    stream.SetPosition(2);
+    EXPECT_EQ(stream.Read(buffer, 8), 5); // from inside the first block to the end of the last
+    EXPECT_EQ(std::string(buffer, 5), "cdefg");
+    EXPECT_EQ(stream.Read(buffer, 1), 0);
+    stream.SetPosition(0);
+    EXPECT_EQ(stream.Read(buffer, 3), 3);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    stream.SetPosition(1);
+    stream.WriteBuffer("XYZ", 3); // inside: joined first
+    EXPECT_EQ(stream.SegmentCount(), 1u);
+    stream.SetPosition(0);
+    EXPECT_EQ(stream.Read(buffer, 8), 7);
+    EXPECT_EQ(std::string(buffer, 7), "aXYZefg");
+    stream.SetSize(2);
+    EXPECT_EQ(stream.Size(), 2);
+    EXPECT_EQ(stream.Position(), 2);
+}
+
 TEST(StringList, NameValueLines) {
     TkezStringList list;
     list.Add("a=1");

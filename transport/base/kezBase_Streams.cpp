@@ -80,4 +80,92 @@ TBytes TMemoryStream::Release() {
     return result;
 }
 
+// --- segmented ---
+
+void TSegmentedStream::Append(TBytes aBlock) {
+    if (aBlock.empty()) return;
+    FStarts.push_back(FSize);
+    FSize += static_cast<int64_t>(aBlock.size());
+    FSegments.push_back(std::move(aBlock));
+}
+
+int64_t TSegmentedStream::Read(void* aBuffer, int64_t aCount) {
+    auto* out = static_cast<uint8_t*>(aBuffer);
+    int64_t copied = 0;
+    if (aCount <= 0 || FPosition >= FSize) return 0;
+    // The segment that holds the position: the last one starting at or before it.
+    auto segment = static_cast<size_t>(std::upper_bound(FStarts.begin(), FStarts.end(), FPosition) -
+                                       FStarts.begin() - 1);
+    while (copied < aCount && segment < FSegments.size()) {
+        const TBytes& block = FSegments[segment];
+        const int64_t offset = FPosition - FStarts[segment];
+        const int64_t n = std::min(aCount - copied, static_cast<int64_t>(block.size()) - offset);
+        std::memcpy(out + copied, block.data() + offset, static_cast<size_t>(n));
+        copied += n;
+        FPosition += n;
+        ++segment;
+    }
+    return copied;
+}
+
+int64_t TSegmentedStream::Write(const void* aBuffer, int64_t aCount) {
+    if (aCount <= 0) return 0;
+    const auto* in = static_cast<const uint8_t*>(aBuffer);
+    if (FPosition == FSize) {
+        Append(TBytes(in, in + aCount));
+    } else {
+        Join();
+        TBytes& block = FSegments.front();
+        const int64_t end = FPosition + aCount;
+        if (end > FSize) block.resize(static_cast<size_t>(end));
+        std::memcpy(block.data() + FPosition, in, static_cast<size_t>(aCount));
+        FSize = static_cast<int64_t>(block.size());
+    }
+    FPosition += aCount;
+    return aCount;
+}
+
+int64_t TSegmentedStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
+    int64_t base = 0;
+    switch (aOrigin) {
+    case soBeginning: base = 0; break;
+    case soCurrent: base = FPosition; break;
+    case soEnd: base = FSize; break;
+    }
+    FPosition = std::max<int64_t>(base + aOffset, 0);
+    return FPosition;
+}
+
+void TSegmentedStream::SetSize(int64_t aSize) {
+    Join();
+    const auto size = static_cast<size_t>(std::max<int64_t>(aSize, 0));
+    if (FSegments.empty() && size > 0)
+        Append(TBytes(size));
+    else if (!FSegments.empty())
+        FSegments.front().resize(size);
+    FSize = static_cast<int64_t>(size);
+    if (FSize == 0) {
+        FSegments.clear();
+        FStarts.clear();
+    }
+    FPosition = std::min(FPosition, FSize);
+}
+
+void TSegmentedStream::Join() {
+    if (FSegments.size() <= 1) {
+        if (FSegments.empty()) {
+            FSegments.emplace_back();
+            FStarts.push_back(0);
+        }
+        return;
+    }
+    TBytes joined;
+    joined.reserve(static_cast<size_t>(FSize));
+    for (const TBytes& block : FSegments)
+        joined.insert(joined.end(), block.begin(), block.end());
+    FSegments.clear();
+    FSegments.push_back(std::move(joined));
+    FStarts.assign(1, 0);
+}
+
 } // namespace kez

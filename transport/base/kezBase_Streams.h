@@ -1,9 +1,11 @@
-// Byte streams: the abstract TStream and the in-memory TMemoryStream that carries message bodies.
+// Byte streams: the abstract TStream, the in-memory TMemoryStream that carries message bodies, and the
+// TSegmentedStream that joins received blocks without copying them.
 #pragma once
 
 #include "kezBase_Classes.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kez {
 
@@ -52,6 +54,30 @@ public:
 
 private:
     TBytes FData;
+    int64_t FPosition = 0;
+};
+
+// Octets kept as the blocks they came in, so that joining them costs no copy. Reads and seeks see one stream;
+// a write anywhere but at the end, or a change of size, first joins the blocks into one.
+class TSegmentedStream : public TStream {
+public:
+    // Adopts aBlock, without copying it, as the next octets.
+    void Append(TBytes aBlock);
+
+    int64_t Read(void* aBuffer, int64_t aCount) override;
+    int64_t Write(const void* aBuffer, int64_t aCount) override;
+    int64_t Seek(int64_t aOffset, TSeekOrigin aOrigin) override;
+    int64_t Size() override { return FSize; }
+    void SetSize(int64_t aSize) override;
+    size_t SegmentCount() const noexcept { return FSegments.size(); }
+
+private:
+    void Join();
+
+    std::vector<TBytes> FSegments;
+    // Where each segment starts in the stream.
+    std::vector<int64_t> FStarts;
+    int64_t FSize = 0;
     int64_t FPosition = 0;
 };
 

@@ -65,6 +65,13 @@ TBytes TkezIOHandlerSocket::TakeInput(size_t aCount) {
     return taken;
 }
 
+void TkezIOHandlerSocket::RecycleBlock(TBytes aBlock) {
+    // One block is kept, never more than a whole wait's worth.
+    if (aBlock.capacity() > MaxReadPerWait + ReadChunk) return;
+    std::lock_guard guard(FScratchLock);
+    if (aBlock.capacity() > FSpare.capacity()) FSpare = std::move(aBlock);
+}
+
 void TkezIOHandlerSocket::ClearInputBuffer() {
     std::lock_guard guard(FInputLock);
     FInput.clear();
@@ -96,6 +103,8 @@ bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
     TBytes arrived;
     {
         std::lock_guard scratchGuard(FScratchLock);
+        arrived = std::move(FSpare);
+        arrived.clear();
         if (FScratch.size() < ReadChunk) FScratch.resize(ReadChunk);
         while (arrived.size() < MaxReadPerWait) {
             const ptrdiff_t n = ReceiveRaw(FScratch.data(), ReadChunk);

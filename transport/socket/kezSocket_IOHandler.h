@@ -48,6 +48,9 @@ public:
     bool InputBufferIsEmpty() const { return InputBufferSize() == 0; }
     // Takes up to aCount octets out of the input buffer (all of them without a copy when aCount covers it).
     TBytes TakeInput(size_t aCount);
+    // Gives back a block taken earlier, once its reader is done with it: the next receive fills it again
+    // instead of a fresh block whose pages must first be faulted in.
+    void RecycleBlock(TBytes aBlock);
     void ClearInputBuffer();
     // When open, waits up to aTimeoutMs (negative: without limit) for data and moves what arrived into the
     // input buffer; true when something arrived. Returns false at once when closed. Raises EkezSocketError on
@@ -104,6 +107,7 @@ private:
     // Receives land here first, kept from wait to wait: no read zero-fills or faults in a fresh block.
     std::mutex FScratchLock;
     TBytes FScratch;
+    TBytes FSpare;
     TBytes FInput;
     // The write buffer is used under the connection's write lock only.
     bool FWriteBuffering = false;
