@@ -128,11 +128,17 @@ void TkezAMQPChannelThread::Execute() {
         batch.swap(FFrames);
         lock.unlock();
         size_t handled = 0;
-        for (std::unique_ptr<TkezAMQPFrame>& frame : batch) {
-            if (Terminated()) break;
-            handled += static_cast<size_t>(frame->Header().Size());
-            Handle(*frame);
-            frame.reset();
+        {
+            // Declared first, released last: the engine may be destroyed right here when this was its last
+            // holder. Taken once for the whole burst.
+            std::shared_ptr<void> ownerAlive;
+            if (FOwnerGuard) ownerAlive = FOwnerGuard();
+            for (std::unique_ptr<TkezAMQPFrame>& frame : batch) {
+                if (Terminated() || (FOwnerGuard && !ownerAlive)) break;
+                handled += static_cast<size_t>(frame->Header().Size());
+                Handle(*frame);
+                frame.reset();
+            }
         }
         size_t dropped = 0;
         for (const std::unique_ptr<TkezAMQPFrame>& frame : batch)
@@ -145,12 +151,6 @@ void TkezAMQPChannelThread::Execute() {
 }
 
 void TkezAMQPChannelThread::Handle(TkezAMQPFrame& aFrame) {
-    // Declared first, released last: the engine may be destroyed right here when this was its last holder.
-    std::shared_ptr<void> ownerAlive;
-    if (FOwnerGuard) {
-        ownerAlive = FOwnerGuard();
-        if (!ownerAlive) return;
-    }
     try {
         aFrame.DoReadPayload();
         OnAfterReadFrame.Fire(&aFrame);

@@ -7,17 +7,31 @@
 namespace kez {
 
 TkezCallGate::TEntry TkezCallGate::Enter() {
+    const auto self = std::this_thread::get_id();
     std::lock_guard guard(FLock);
     if (!FOpen) return TEntry();
-    ++FInside[std::this_thread::get_id()];
+    for (auto& [thread, depth] : FInside)
+        if (thread == self) {
+            ++depth;
+            return TEntry(this);
+        }
+    FInside.emplace_back(self, 1);
     return TEntry(this);
 }
 
 void TkezCallGate::Leave() {
+    const auto self = std::this_thread::get_id();
     std::lock_guard guard(FLock);
-    const auto it = FInside.find(std::this_thread::get_id());
-    if (it != FInside.end() && --it->second == 0) FInside.erase(it);
-    FLeft.notify_all();
+    for (size_t i = 0; i < FInside.size(); ++i) {
+        if (FInside[i].first != self) continue;
+        if (--FInside[i].second == 0) {
+            FInside[i] = FInside.back();
+            FInside.pop_back();
+        }
+        break;
+    }
+    // Only a closing owner waits for calls to leave.
+    if (!FOpen) FLeft.notify_all();
 }
 
 bool TkezCallGate::IsOpen() const {
@@ -29,7 +43,7 @@ bool TkezCallGate::Close(int aTimeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(aTimeoutMs);
     const auto self = std::this_thread::get_id();
     const auto onlySelf = [&] {
-        return FInside.empty() || (FInside.size() == 1 && FInside.count(self) == 1);
+        return FInside.empty() || (FInside.size() == 1 && FInside.front().first == self);
     };
     const auto dispatcher = MainThreadDispatcher();
     const bool mainThread = dispatcher && dispatcher->IsMainThread();

@@ -8,8 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace kez {
 
@@ -51,7 +51,8 @@ private:
     mutable std::mutex FLock;
     std::condition_variable FLeft;
     bool FOpen = true;
-    std::unordered_map<std::thread::id, int> FInside;
+    // Threads inside and how deep; a handful at most, so a flat list beats a hash map on every call.
+    std::vector<std::pair<std::thread::id, int>> FInside;
 };
 
 using TkezCallGatePtr = std::shared_ptr<TkezCallGate>;
