@@ -38,6 +38,12 @@ struct TFigures {
     size_t Messages = 0;
     double Seconds = 0;
     double Cpu = 0;
+    TFigures& operator+=(const TFigures& aOther) {
+        Messages += aOther.Messages;
+        Seconds += aOther.Seconds;
+        Cpu += aOther.Cpu;
+        return *this;
+    }
     double PerSecond() const { return static_cast<double>(Messages) / Seconds; }
     double CpuPer100k() const { return Cpu * 100000.0 / static_cast<double>(Messages); }
 };
@@ -76,6 +82,10 @@ public:
 };
 
 constexpr uint16_t Prefetch = 1000;
+// Each figure adds up two halves run in opposite order (this library first, then the peer first), so that
+// neither client always meets the broker in the state the other one left.
+constexpr int Order[] = {0, 1, 1, 0};
+constexpr size_t Halves = 2;
 constexpr uint64_t AckEvery = 500;
 
 // --- this library ---
@@ -318,14 +328,15 @@ int main(int argc, char** argv) {
             const std::string body(c.Bytes, 'x');
             TRow publish{std::string("publish ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
             TRow consume{std::string("consume ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
-            for (int i = 0; i < 2; ++i) {
+            for (const int i : Order) {
                 if (!peers[i]) continue;
                 const std::string queue = std::string("bench-") + (i == 0 ? "kez" : "rabbitmq-c");
                 peers[i]->Reset(queue);
-                (i == 0 ? publish.Kez : publish.Peer) =
-                    Measure(c.Count, [&] { peers[i]->Publish(queue, c.Count, body); });
-                (i == 0 ? consume.Kez : consume.Peer) =
-                    Measure(c.Count, [&] { peers[i]->Consume(queue, c.Count); });
+                const size_t count = c.Count / Halves;
+                (i == 0 ? publish.Kez : publish.Peer) +=
+                    Measure(count, [&] { peers[i]->Publish(queue, count, body); });
+                (i == 0 ? consume.Kez : consume.Peer) +=
+                    Measure(count, [&] { peers[i]->Consume(queue, count); });
             }
             PrintRow(publish);
             PrintRow(consume);
@@ -333,16 +344,17 @@ int main(int argc, char** argv) {
 
         if (!wanted("trips")) return 0;
         const size_t trips = 10000 / scale;
-        TLatency latency[2];
         TFigures cpu[2];
-        for (int i = 0; i < 2; ++i) {
+        std::vector<double> micros[2];
+        for (const int i : Order) {
             if (!peers[i]) continue;
             const std::string queue = std::string("bench-latency-") + (i == 0 ? "kez" : "rabbitmq-c");
             peers[i]->Reset(queue);
-            std::vector<double> micros;
-            cpu[i] = Measure(trips, [&] { micros = peers[i]->RoundTrips(queue, trips); });
-            latency[i] = Percentiles(micros);
+            std::vector<double> round;
+            cpu[i] += Measure(trips / Halves, [&] { round = peers[i]->RoundTrips(queue, trips / Halves); });
+            micros[i].insert(micros[i].end(), round.begin(), round.end());
         }
+        const TLatency latency[2] = {Percentiles(micros[0]), Percentiles(micros[1])};
         PrintRow({"round trips " + std::to_string(trips) + " x 16 B", cpu[0], cpu[1]});
         std::printf("%-34s %9.1f us %9.1f us %7.2f\n", "round trip median", latency[0].Median,
                     latency[1].Median, latency[0].Median / latency[1].Median);
