@@ -33,6 +33,7 @@ struct ValueCase {
     Wire Value;
     const char* Text;
 };
+void PrintTo(const ValueCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 class FieldValues : public testing::TestWithParam<ValueCase> {};
 
@@ -226,6 +227,7 @@ struct JsonCase {
     const char* Json;
     Wire Entries;
 };
+void PrintTo(const JsonCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 class JsonTables : public testing::TestWithParam<JsonCase> {};
 

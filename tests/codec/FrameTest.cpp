@@ -37,6 +37,7 @@ struct CheckCase {
     int32_t MaxSize;
     int32_t Code;
 };
+void PrintTo(const CheckCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 class FrameChecks : public testing::TestWithParam<CheckCase> {};
 

@@ -17,6 +17,7 @@ struct WriteCase {
     uint16_t MethodId;
     Wire Arguments;
 };
+void PrintTo(const WriteCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 template <typename T>
 std::function<std::unique_ptr<TkezAMQPFramePayload_Method>()> Make(std::function<void(T&)> aFill = nullptr) {

@@ -121,6 +121,7 @@ struct TruncatedRead {
     int32_t Position;
     std::function<void(TBytesView, int32_t&)> Read;
 };
+void PrintTo(const TruncatedRead& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 class PrimitivesBounds : public testing::TestWithParam<TruncatedRead> {};
 

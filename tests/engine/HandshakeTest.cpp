@@ -131,6 +131,7 @@ struct TuneCase {
     uint32_t FrameMax;
     uint16_t HeartBeat;
 };
+void PrintTo(const TuneCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 class Tune : public testing::TestWithParam<std::tuple<TuneCase, TSplit>> {};
 

@@ -66,6 +66,7 @@ struct OperationCase {
     Wire ReplyArguments;
     const char* Event;
 };
+void PrintTo(const OperationCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 const Wire NoTable = Wire().Long(0);
 
@@ -184,6 +185,9 @@ struct ExCase {
     uint16_t ReplyMethod;
     Wire ReplyArguments;
 };
+
+// Test names carry the operation's name, not its octets.
+void PrintTo(const ExCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 const ExCase ExOperations[] = {
     {"DeclareExchangeEx",

@@ -71,6 +71,7 @@ struct FailureCase {
     std::function<void(TkezWSClient&)> Setup;
     const char* Message;
 };
+void PrintTo(const FailureCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
 
 class ConnectFailures : public testing::TestWithParam<FailureCase> {};
 
