@@ -28,14 +28,18 @@ void TkezAMQPChannelThreadWaitRequest::Initialize() {
     FMethod = amqpMethodNone;
     FMethods = {};
     FTerminated = false;
+    FArmed.store(false, std::memory_order_release);
 }
 
 void TkezAMQPChannelThreadWaitRequest::SetMethods(TkezAMQPMethods aMethods) {
     std::lock_guard guard(FLock);
     FMethods = aMethods;
+    FArmed.store(!aMethods.Empty(), std::memory_order_release);
 }
 
 void TkezAMQPChannelThreadWaitRequest::Complete(TkezAMQPMethod aMethod) {
+    // Armed before the request went out, so a reply to it always sees the flag set.
+    if (!FArmed.load(std::memory_order_acquire)) return;
     {
         std::lock_guard guard(FLock);
         if (FTerminated || !FMethods.Contains(aMethod)) return;
@@ -232,6 +236,7 @@ void TkezAMQPChannelThreadItem::AddFrames(TkezAMQPFrames& aFrames) {
 }
 
 void TkezAMQPChannelThreadItem::Terminate() {
+    FEnded.store(true, std::memory_order_release);
     if (FThread) FThread->Terminate();
     OnTerminate.Fire(this);
 }

@@ -11,6 +11,7 @@
 #include "kezWebSocket_Classes_Queues.h"
 #include "kezWebSocket_Classes_Threads.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -49,6 +50,8 @@ public:
 private:
     mutable std::mutex FLock;
     std::condition_variable FChanged;
+    // Whether a wait set is in place: replies that nobody waits for (nearly all) pass without the lock.
+    std::atomic<bool> FArmed{false};
     TkezAMQPMethod FMethod = amqpMethodNone;
     TkezAMQPMethods FMethods;
     bool FTerminated = false;
@@ -145,6 +148,8 @@ public:
     size_t QueuedBytes() const { return FThread ? FThread->QueuedBytes() : 0; }
     // Tells the worker to stop and raises OnTerminate, whose handler removes the entry from its table.
     void Terminate();
+    // True once Terminate ran: the entry has left, or is leaving, the table.
+    bool Ended() const noexcept { return FEnded.load(std::memory_order_acquire); }
 
     TkezAMQPThreadExceptionEvent OnException;
     TNotifyEvent OnTerminate;
@@ -160,6 +165,7 @@ private:
 
     const uint16_t FNumber;
     const std::string FChannel;
+    std::atomic<bool> FEnded{false};
     std::shared_ptr<TkezAMQPChannelThread> FThread;
     mutable std::mutex FLock;
     TkezAMQPFramePayload_Method_ChannelClose FChannelClose;

@@ -117,7 +117,18 @@ void TkezAMQP_Client::DoConnectionOpenOk(TkezAMQPFramePayload_Method_ConnectionO
 // --- dispatch ---
 
 TkezAMQP::TEntryPtr TkezAMQP_Client::ReplyEntry(const TkezAMQPFrame& aFrame) {
-    return Channels().GetChannel(aFrame.Header().Channel());
+    // Replies are handled on their channel's worker, and a worker serves one entry all its life: the entry it
+    // found before is the answer again, without the table's lock, until the channel ends.
+    thread_local std::weak_ptr<TkezAMQPChannelThreadItem> cached;
+    thread_local const TkezAMQPChannelThreads* cachedTable = nullptr;
+    const uint16_t number = aFrame.Header().Channel();
+    if (cachedTable == &Channels())
+        if (TEntryPtr entry = cached.lock(); entry && entry->Number() == number && !entry->Ended())
+            return entry;
+    TEntryPtr entry = Channels().GetChannel(number);
+    cached = entry;
+    cachedTable = &Channels();
+    return entry;
 }
 
 void TkezAMQP_Client::DoReadFrameMethod(TkezAMQPFrame& aFrame, TkezAMQPFramePayloadType_Method& aMethod) {
