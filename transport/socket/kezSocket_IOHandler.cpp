@@ -17,6 +17,7 @@ namespace {
 // the reader's consumers.
 constexpr size_t MaxReadPerWait = 4 * 1024 * 1024;
 constexpr size_t ReadChunk = 256 * 1024;
+constexpr size_t MinRoom = 16 * 1024;
 // Writes at least this large skip the write buffer when it is empty: they go out whole anyway.
 constexpr size_t DirectWriteSize = 64 * 1024;
 
@@ -103,19 +104,25 @@ bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
     TBytes arrived;
     {
         std::lock_guard scratchGuard(FScratchLock);
+        // Received straight into the block handed on. A recycled block keeps the size it was handed on with,
+        // so most receives fit into octets that need no zeroing; it grows with what arrives, never by more
+        // than what has arrived so far (at least MinRoom, at most ReadChunk).
         arrived = std::move(FSpare);
-        arrived.clear();
-        if (FScratch.size() < ReadChunk) FScratch.resize(ReadChunk);
-        while (arrived.size() < MaxReadPerWait) {
-            const ptrdiff_t n = ReceiveRaw(FScratch.data(), ReadChunk);
+        size_t filled = 0;
+        while (filled < MaxReadPerWait) {
+            if (arrived.size() - filled < MinRoom)
+                arrived.resize(filled + std::clamp(filled, MinRoom, ReadChunk));
+            const size_t room = arrived.size() - filled;
+            const ptrdiff_t n = ReceiveRaw(arrived.data() + filled, room);
             if (n < 0) break;
             if (n == 0) {
                 FClosedByPeer.store(true, std::memory_order_release);
                 break;
             }
-            arrived.insert(arrived.end(), FScratch.data(), FScratch.data() + n);
-            if (static_cast<size_t>(n) < ReadChunk && !HasPendingRaw()) break;
+            filled += static_cast<size_t>(n);
+            if (static_cast<size_t>(n) < room && !HasPendingRaw()) break;
         }
+        arrived.resize(filled);
     }
     if (arrived.empty()) return false;
     std::lock_guard guard(FInputLock);

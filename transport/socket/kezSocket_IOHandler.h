@@ -104,9 +104,8 @@ private:
     // closed under a thread that still uses it (and never reused while one does).
     mutable std::shared_mutex FSocketUse;
     mutable std::mutex FInputLock;
-    // Receives land here first, kept from wait to wait: no read zero-fills or faults in a fresh block.
+    // The one block kept to be received into again, handed back once everyone has read it.
     std::mutex FScratchLock;
-    TBytes FScratch;
     TBytes FSpare;
     TBytes FInput;
     // The write buffer is used under the connection's write lock only.
