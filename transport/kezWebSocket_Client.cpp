@@ -227,6 +227,10 @@ void TkezWSClient::FreeTransportObjects() {
         tcp->StopReadThread(5000);
         tcp->Disconnect(false);
     }
+    FTLSHandler.reset();
+    FHttpProxy.reset();
+    FSocksInfo.reset();
+    FPlainIOHandler.reset();
 }
 
 void TkezWSClient::Activate() {
@@ -466,7 +470,13 @@ void TkezWSClient::DoTCPReadException(const std::exception& E) {
     if (!silent || Options().RaiseDisconnectExceptions()) DoException(Connection(), E.what(), &E);
     const TkezWSConnectionPtr connection = Connection();
     if (!connection) return;
-    if (const auto tcp = TCPClient()) tcp->IOHandler()->ClearInputBuffer();
+    if (const auto tcp = TCPClient()) {
+        const std::shared_ptr<TkezIOHandlerSocket> handler = tcp->IOHandler();
+        handler->ClearInputBuffer();
+        // A TLS session that failed is not read again.
+        if (TLS() && handler->Opened() && dynamic_cast<TkezSSLIOHandlerSocketOpenSSL*>(handler.get()))
+            handler->Close();
+    }
     if (dynamic_cast<const EkezClosedSocket*>(&E) == nullptr) DoNotifyDisconnect(connection);
 }
 

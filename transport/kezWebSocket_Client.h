@@ -4,13 +4,22 @@
 // (Specifications.RFC6455 false) passes bytes unframed both ways.
 #pragma once
 
+#include "kezSocket_Proxy.h"
 #include "kezTCP_Client.h"
+#include "kezWebSocket_Classes_TLSHandler.h"
 #include "kezWebSocket_Classes_TLSOptions.h"
 #include "kezWebSocket_Classes_WSComponent.h"
 
 #include <condition_variable>
 
 namespace kez {
+
+using TkezSSLGetHandlerEvent =
+    TkezEvent<void(TObject* Sender, TwsSSLHandler aType, std::shared_ptr<TkezIOHandlerSocket>& aSSLHandler)>;
+using TkezSSLAfterCreateHandlerEvent = TkezEvent<void(
+    TObject* Sender, TwsSSLHandler aType, const std::shared_ptr<TkezIOHandlerSocket>& aSSLHandler)>;
+using TkezSSLVerifyPeerEvent = TkezEvent<void(TObject* Sender, const TkezX509& Certificate, bool AOk,
+                                              int ADepth, int AError, bool& Accept)>;
 
 class TkezWSClient : public TkezWSComponent {
 public:
@@ -94,6 +103,12 @@ public:
 
     TNotifyEvent OnBeforeConnect;
     TkezWSConnectEvent OnHandshake;
+    // A handler supplied here is used as it is, instead of one made from TLSOptions.
+    TkezSSLGetHandlerEvent OnSSLGetHandler;
+    TkezSSLAfterCreateHandlerEvent OnSSLAfterCreateHandler;
+    // Each certificate of the server's chain as it is verified (with VerifyCertificate); Accept starts as
+    // AOk, and the handler may overrule it either way. Raised on the connecting thread.
+    TkezSSLVerifyPeerEvent OnSSLVerifyPeer;
 
 protected:
     // --- the TCP client object's callbacks ---
@@ -110,10 +125,15 @@ protected:
     virtual void DoBeforeDisconnect(const TkezWSConnectionPtr& aConnection);
     virtual void DoPing(const std::string& aText);
     virtual void StopReadThread();
-    // The TLS I/O handler of an activation; descendants with TLS support install it here.
-    virtual void PrepareTLSHandler() {}
-    // The proxy of an activation.
-    virtual void InstallProxy() {}
+    // With TLS: makes the activation's TLS I/O handler and installs it on the TCP client object; without:
+    // removes one left over.
+    virtual void PrepareTLSHandler();
+    // The handler OnSSLGetHandler supplies, or one made from TLSOptions.
+    virtual std::shared_ptr<TkezIOHandlerSocket> DoCreateTLSHandler(TwsSSLHandler aType);
+    virtual bool DoVerifyPeer(const TkezX509& aCertificate, bool AOk, int ADepth, int AError);
+    virtual std::string DoGetTLSPassword() { return TLSOptions().Password(); }
+    // Gives the TCP client object the proxy of this activation (while Proxy.Enabled).
+    virtual void InstallProxy();
 
     void DoNotifyDisconnect(const TkezWSConnectionPtr& aConnection) override;
     // A connection stands: the watchdog stops and its attempts start counting from 0 again.
@@ -161,6 +181,11 @@ private:
     TkezWSConnectionPtr FWSConnection;
     TkezWSConnectionPtr FDelayedConnection;
     std::shared_ptr<TkezWSCustomClient> FTCPClient;
+    // The transport objects of one activation, freed at the start of the next.
+    std::shared_ptr<TkezIOHandlerSocket> FTLSHandler;
+    std::shared_ptr<TkezIOHandlerSocket> FPlainIOHandler;
+    std::shared_ptr<TkezConnectThroughHttpProxy> FHttpProxy;
+    std::shared_ptr<TkezSocksInfo> FSocksInfo;
     std::atomic<bool> FDisconnecting{false};
     std::atomic<bool> FReadingThread{false};
     std::atomic<bool> FConnecting{false};

@@ -35,6 +35,11 @@ KEZ_SOCKET_ERROR(EkezCouldNotBindSocket, EkezSocketLayerError)
 KEZ_SOCKET_ERROR(EkezCanNotBindPortInRange, EkezSocketLayerError)
 KEZ_SOCKET_ERROR(EkezInvalidPortRange, EkezSocketLayerError)
 KEZ_SOCKET_ERROR(EkezCannotSetIPVersionWhenConnected, EkezSocketLayerError)
+KEZ_SOCKET_ERROR(EkezReadTimeout, EkezSocketLayerError)
+// A proxy refused to open the tunnel, or answered what the negotiation does not understand.
+KEZ_SOCKET_ERROR(EkezProxyError, EkezSocketLayerError)
+// The TLS layer failed: a handshake, a certificate, a key, or a record on an open session.
+KEZ_SOCKET_ERROR(EkezTLSError, EkezSocketLayerError)
 #undef KEZ_SOCKET_ERROR
 
 // An operating-system socket error, with its errno.

@@ -195,6 +195,7 @@ void TkezIOHandlerSocket::WriteBufferClear() { FWriteBuffer.clear(); }
 
 void TkezIOHandlerSocket::SetSendTimeout(int aMilliseconds) {
     timeval timeout{aMilliseconds / 1000, (aMilliseconds % 1000) * 1000};
+    FSendTimeoutMs.store(std::max(aMilliseconds, 0), std::memory_order_relaxed);
     std::shared_lock use(FSocketUse);
     SetOption(Handle(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
 }

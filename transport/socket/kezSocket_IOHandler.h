@@ -4,14 +4,18 @@
 #pragma once
 
 #include "kezBase_Classes.h"
+#include "kezSocket_Exchange.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
 
 namespace kez {
+
+class TkezTransparentProxy;
 
 enum TkezIPVersion : uint8_t { ipv4, ipv6 };
 
@@ -34,8 +38,16 @@ public:
 
     // Takes over a connected socket, which this handler closes. aHost and aPort name the peer as asked for.
     void Open(int aSocket, const std::string& aHost, uint16_t aPort);
-    // Runs after Open on the connecting thread: the place of a TLS handshake. Raises on failure.
-    virtual void AfterConnect() {}
+    // Runs after Open on the connecting thread, once any proxy has opened its tunnel: the place of a TLS
+    // handshake, whose waits go through aExchange. Raises on failure.
+    virtual void AfterConnect(const TkezSocketExchange& /*aExchange*/) {}
+    // The proxy the TCP client connects through when it is enabled; set before Connect.
+    const std::shared_ptr<TkezTransparentProxy>& TransparentProxy() const noexcept {
+        return FTransparentProxy;
+    }
+    void SetTransparentProxy(std::shared_ptr<TkezTransparentProxy> aProxy) {
+        FTransparentProxy = std::move(aProxy);
+    }
     // Shuts the socket down (waking any thread that waits on it) and closes it once no call uses it.
     virtual void Close();
     bool Opened() const noexcept { return FOpened.load(std::memory_order_acquire); }
@@ -91,6 +103,8 @@ protected:
     virtual bool HasPendingRaw() const { return false; }
     // Called with the socket in hand, before it is shut down and closed.
     virtual void DoClose() {}
+    // The send time-out in ms; 0: none.
+    int SendTimeoutMs() const noexcept { return FSendTimeoutMs.load(std::memory_order_relaxed); }
 
 private:
     void SendAll(TBytesView aBytes);
@@ -111,6 +125,8 @@ private:
     // The write buffer is used under the connection's write lock only.
     bool FWriteBuffering = false;
     TBytes FWriteBuffer;
+    std::atomic<int> FSendTimeoutMs{0};
+    std::shared_ptr<TkezTransparentProxy> FTransparentProxy;
 };
 
 } // namespace kez

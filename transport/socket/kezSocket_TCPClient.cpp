@@ -1,6 +1,7 @@
 #include "kezSocket_TCPClient.h"
 
 #include "kezSocket_Errors.h"
+#include "kezSocket_Proxy.h"
 
 #include <cerrno>
 #include <chrono>
@@ -101,7 +102,7 @@ bool TkezSocketTCPClient::Connected() {
     return FIOHandler && FIOHandler->Opened() && !FIOHandler->ClosedByPeer();
 }
 
-int TkezSocketTCPClient::OpenSocket() {
+int TkezSocketTCPClient::OpenSocket(const std::string& aHost, uint16_t aPort) {
     const int family = FIPVersion == ipv6 ? AF_INET6 : AF_INET;
     addrinfo hints{};
     hints.ai_family = family;
@@ -109,9 +110,9 @@ int TkezSocketTCPClient::OpenSocket() {
     hints.ai_protocol = IPPROTO_TCP;
     DoStatus(hsResolving);
     TAddresses addresses;
-    const std::string port = std::to_string(FPort);
-    if (const int error = ::getaddrinfo(FHost.c_str(), port.c_str(), &hints, &addresses.List); error != 0)
-        throw EkezSocketError(error, std::string("Cannot resolve ") + FHost + ": " + ::gai_strerror(error));
+    const std::string port = std::to_string(aPort);
+    if (const int error = ::getaddrinfo(aHost.c_str(), port.c_str(), &hints, &addresses.List); error != 0)
+        throw EkezSocketError(error, std::string("Cannot resolve ") + aHost + ": " + ::gai_strerror(error));
 
     std::exception_ptr lastError;
     for (addrinfo* address = addresses.List; address; address = address->ai_next) {
@@ -155,14 +156,31 @@ int TkezSocketTCPClient::OpenSocket() {
         }
     }
     if (lastError) std::rethrow_exception(lastError);
-    throw EkezSocketError(0, "Cannot resolve " + FHost);
+    throw EkezSocketError(0, "Cannot resolve " + aHost);
+}
+
+int TkezSocketTCPClient::ConnectDirectOrThroughProxy(TkezTransparentProxy* aProxy) {
+    if (!aProxy) return OpenSocket(FHost, FPort);
+    if (aProxy->Host().empty()) throw EkezSocketLayerError("A proxy Host is required");
+    if (aProxy->Port() == 0) throw EkezSocketLayerError("A proxy Port is required");
+    aProxy->BeginConnect();
+    // A proxy may ask once for a fresh connection (an HTTP proxy that closes after asking for credentials).
+    for (int attempt = 0;; ++attempt) {
+        TSocketGuard socket(OpenSocket(aProxy->Host(), aProxy->Port()));
+        const TkezSocketExchange exchange(socket.Get(), FReadTimeout, &FAbortConnect);
+        if (aProxy->Negotiate(exchange, FHost, FPort)) return socket.Release();
+        if (attempt > 0)
+            throw EkezProxyError("The proxy closed the connection again without opening a tunnel.");
+    }
 }
 
 void TkezSocketTCPClient::Connect() {
     if (FHost.empty()) throw EkezSocketLayerError(SHostRequired);
     if (FPort == 0) throw EkezSocketLayerError(SPortRequired);
     if (Connected()) throw EkezSocketLayerError(SAlreadyConnected);
-    TSocketGuard socket(OpenSocket());
+    std::shared_ptr<TkezIOHandlerSocket> handler = IOHandler();
+    TkezTransparentProxy* proxy = handler->TransparentProxy().get();
+    TSocketGuard socket(ConnectDirectOrThroughProxy(proxy && proxy->Enabled() ? proxy : nullptr));
     if (!FUseNagle) {
         const int on = 1;
         ::setsockopt(socket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -171,10 +189,10 @@ void TkezSocketTCPClient::Connect() {
         const linger value{1, FLingerState};
         ::setsockopt(socket.Get(), SOL_SOCKET, SO_LINGER, &value, sizeof value);
     }
-    std::shared_ptr<TkezIOHandlerSocket> handler = IOHandler();
-    handler->Open(socket.Release(), FHost, FPort);
+    const int connected = socket.Release();
+    handler->Open(connected, FHost, FPort);
     try {
-        handler->AfterConnect();
+        handler->AfterConnect(TkezSocketExchange(connected, FReadTimeout, &FAbortConnect));
     } catch (...) {
         handler->Close();
         throw;

@@ -35,8 +35,9 @@ public:
     std::shared_ptr<TkezIOHandlerSocket> IOHandler();
     void SetIOHandler(std::shared_ptr<TkezIOHandlerSocket> aHandler);
 
-    // In the calling thread: resolves Host, connects within ConnectTimeout, sets the options, opens the I/O
-    // handler (and its AfterConnect), reports hsConnected and fires OnConnected. Raises on any failure.
+    // In the calling thread: resolves Host (or the enabled proxy of the I/O handler), connects within
+    // ConnectTimeout, sets the options, has the proxy open its tunnel to Host, opens the I/O handler (and its
+    // AfterConnect), reports hsConnected and fires OnConnected. Raises on any failure.
     virtual void Connect();
     virtual bool Connected();
     // When the handler is open: reports hsDisconnecting, closes it, fires OnDisconnected, reports
@@ -57,7 +58,9 @@ protected:
     void DoStatus(TkezStatus aStatus) { OnStatus.Fire(this, aStatus); }
 
 private:
-    int OpenSocket();
+    int OpenSocket(const std::string& aHost, uint16_t aPort);
+    // A connected socket to Host:Port, through the tunnel of aProxy when it is given.
+    int ConnectDirectOrThroughProxy(TkezTransparentProxy* aProxy);
 
     std::shared_ptr<TkezIOHandlerSocket> FIOHandler;
     bool FOwnHandler = false;

@@ -1,0 +1,156 @@
+// AMQP over TLS against the tests' RabbitMQ node and small TLS servers of the openssl command.
+#include "SecureBroker.h"
+
+#include "../transport/LoopbackServer.h"
+
+using namespace kez;
+using namespace kez::test;
+
+namespace {
+
+TEST(LiveTLS, FullSessionWithVerifiedServerAndClientCertificate) {
+    TSecureBroker broker;
+    broker.UseTLS();
+    std::vector<std::string> verified;
+    broker.Client->OnSSLVerifyPeer = [&](TObject*, const TkezX509& aCertificate, bool AOk, int ADepth, int,
+                                         bool& Accept) {
+        verified.push_back(std::to_string(ADepth) + ":" + aCertificate.Subject() + ":" +
+                           (AOk ? "ok" : "bad"));
+        EXPECT_EQ(Accept, AOk);
+    };
+    ASSERT_TRUE(broker.ConnectAMQP()) << broker.ClientException();
+    broker.ExpectPublishAndGet();
+    // The chain is seen from the root down to the broker's own certificate.
+    EXPECT_THAT(verified, testing::ElementsAre("1:CN = kez test ca:ok", "0:CN = localhost:ok"));
+}
+
+struct TVersionCase {
+    const char* Name;
+    TwsTLSVersions Version;
+};
+void PrintTo(const TVersionCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
+
+class LiveTLSVersion : public testing::TestWithParam<TVersionCase> {};
+
+TEST_P(LiveTLSVersion, ConnectsWithEveryVersionTheBrokerAllows) {
+    TSecureBroker broker;
+    broker.UseTLS();
+    broker.Client->TLSOptions().SetVersion(GetParam().Version);
+    EXPECT_TRUE(broker.ConnectAMQP()) << broker.ClientException();
+}
+
+INSTANTIATE_TEST_SUITE_P(, LiveTLSVersion,
+                         testing::Values(TVersionCase{"Any", tlsUndefined}, TVersionCase{"TLS12", tls1_2},
+                                         TVersionCase{"TLS13", tls1_3}),
+                         [](const auto& aInfo) { return std::string(aInfo.param.Name); });
+
+// How a connect ends for a setting of the verification; Error empty: connected.
+struct TVerifyCase {
+    const char* Name;
+    const char* Host;
+    const char* Root;
+    bool Verify;
+    bool HandlerAccepts;
+    const char* Error;
+};
+void PrintTo(const TVerifyCase& aCase, std::ostream* aOut) { *aOut << aCase.Name; }
+
+class LiveTLSVerification : public testing::TestWithParam<TVerifyCase> {};
+
+TEST_P(LiveTLSVerification, ConnectsOrFailsWithAClearMessage) {
+    const TVerifyCase& c = GetParam();
+    TSecureBroker broker;
+    broker.UseTLS();
+    broker.Client->SetHost(c.Host);
+    broker.Client->TLSOptions().SetRootCertFile(CertFile(c.Root));
+    broker.Client->TLSOptions().SetVerifyCertificate(c.Verify);
+    if (c.HandlerAccepts)
+        broker.Client->OnSSLVerifyPeer = [](TObject*, const TkezX509&, bool, int, int, bool& Accept) {
+            Accept = true;
+        };
+    const bool connected = broker.ConnectAMQP();
+    if (std::string(c.Error).empty()) {
+        EXPECT_TRUE(connected) << broker.ClientException();
+    } else {
+        EXPECT_FALSE(connected);
+        EXPECT_THAT(broker.ClientException(), testing::HasSubstr(c.Error));
+        EXPECT_FALSE(broker.Client->Active());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , LiveTLSVerification,
+    testing::Values(TVerifyCase{"RightRoot", "localhost", "ca.pem", true, false, ""},
+                    TVerifyCase{"OtherRoot", "localhost", "other-ca.pem", true, false,
+                                "TLS handshake with localhost failed: certificate verify failed: "},
+                    // The certificate names "localhost" only.
+                    TVerifyCase{"WrongHostName", "127.0.0.1", "ca.pem", true, false,
+                                "certificate verify failed: IP address mismatch."},
+                    TVerifyCase{"OtherRootAcceptedByHandler", "localhost", "other-ca.pem", true, true, ""},
+                    TVerifyCase{"WrongHostNameAcceptedByHandler", "127.0.0.1", "ca.pem", true, true, ""},
+                    TVerifyCase{"NoVerification", "127.0.0.1", "other-ca.pem", false, false, ""}),
+    [](const auto& aInfo) { return std::string(aInfo.param.Name); });
+
+TEST(LiveTLS, ClientCertificateProblemsEndInAClearMessage) {
+    {
+        // The broker asks for a certificate and gets none. It says so with an alert after the client's side
+        // of the handshake, then closes: the client reports the alert when it reads it before the close, and
+        // the disconnect in any case; the AMQP connection never opens.
+        TSecureBroker broker;
+        broker.UseTLS();
+        broker.Client->TLSOptions().SetCertFile("");
+        broker.Client->TLSOptions().SetKeyFile("");
+        EXPECT_FALSE(broker.ConnectAMQP());
+        EXPECT_TRUE(broker.Log.WaitFor("disconnect:0::broker"));
+        for (const std::string& error : broker.Log.Events("client-exception:"))
+            EXPECT_THAT(error, testing::AnyOf(testing::HasSubstr("certificate required"),
+                                              testing::HasSubstr("Connection Closed Gracefully."),
+                                              testing::HasSubstr("Connection reset by peer.")));
+        EXPECT_EQ(broker.Log.Count("connect"), 0u);
+    }
+    {
+        TSecureBroker broker;
+        broker.UseTLS();
+        broker.Client->TLSOptions().SetPassword("wrong");
+        EXPECT_FALSE(broker.ConnectAMQP());
+        EXPECT_THAT(broker.ClientException(), testing::HasSubstr("TLS: could not load the private key \"" +
+                                                                 CertFile("client.key") + "\""));
+    }
+}
+
+TEST(LiveTLS, ExactVersionRefusedByAServerThatAllowsOnlyAnother) {
+    constexpr int port = 26679;
+    TChildProcess server({"openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(port),
+                          "-tls1_3", "-cert", CertFile("server.pem"), "-key", CertFile("server.key")});
+    ASSERT_TRUE(server.Started());
+    ASSERT_TRUE(WaitListening(port));
+    TSecureBroker broker;
+    broker.UseTLS();
+    broker.Client->SetPort(port);
+    broker.Client->TLSOptions().SetVersion(tls1_2);
+    EXPECT_FALSE(broker.ConnectAMQP());
+    EXPECT_THAT(broker.ClientException(), testing::HasSubstr("TLS handshake with localhost failed: "));
+    EXPECT_THAT(broker.ClientException(), testing::HasSubstr("protocol version"));
+}
+
+TEST(LiveTLS, StalledHandshakeEndsWithTheReadTimeOut) {
+    TLoopbackServer silent;
+    TSecureBroker broker;
+    broker.UseTLS();
+    broker.Client->SetPort(silent.Port());
+    broker.Client->SetReadTimeout(500);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(broker.ConnectAMQP());
+    EXPECT_EQ(broker.ClientException(), "Read timed out.");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(LiveTLS, AnUnavailableProviderFailsTheConnect) {
+    TSecureBroker broker;
+    broker.UseTLS();
+    broker.Client->TLSOptions().SetIOHandler(iohSChannel);
+    EXPECT_FALSE(broker.ConnectAMQP());
+    EXPECT_THAT(broker.ClientException(), testing::HasSubstr("SChannel provider does not exist"));
+}
+
+} // namespace
