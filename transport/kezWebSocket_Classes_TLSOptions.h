@@ -24,27 +24,33 @@ enum TkezSChannelCertStorePath : uint8_t { scspStoreCurrentUser, scspStoreLocalM
 enum TwsProxy : uint8_t { pxyHTTP, pxySocks4, pxySocks4A, pxySocks5 };
 
 // Kept and copied, but this build always uses the OpenSSL it was linked with.
-class TkezOpenSSLClient_Options : public TObject {
+class TkezSocketOpenSSL_Options : public TObject {
 public:
     KEZ_PROPERTY(TwsOpenSSLAPI, APIVersion, oslAPI_1_0)
     KEZ_PROPERTY(TwsOpenSSLLibPath, LibPath, oslpNone)
     KEZ_PROPERTY(std::string, LibPathCustom)
     KEZ_PROPERTY(TwsOpenSSLSymLinks, UnixSymLinks, oslsSymLinksDefault)
 public:
-    void Assign(const TkezOpenSSLClient_Options& aSource) { *this = aSource; }
+    void Assign(const TkezSocketOpenSSL_Options& aSource) { *this = aSource; }
 };
 
-class TkezSChannelClient_Options : public TObject {
+class TkezOpenSSLClient_Options : public TkezSocketOpenSSL_Options {};
+
+// Kept and copied for programs that set them; the provider they belong to does not exist here.
+class TkezSocketSChannel_Options : public TObject {
 public:
     KEZ_PROPERTY(std::string, CertHash)
     KEZ_PROPERTY(TkezSChannelCertStoreName, CertStoreName, scsnMY)
     KEZ_PROPERTY(TkezSChannelCertStorePath, CertStorePath, scspStoreCurrentUser)
     KEZ_PROPERTY(std::string, CipherList)
 public:
-    void Assign(const TkezSChannelClient_Options& aSource) { *this = aSource; }
+    void Assign(const TkezSocketSChannel_Options& aSource) { *this = aSource; }
 };
 
-class TkezWSTLS_Options : public TObject {
+class TkezSChannelClient_Options : public TkezSocketSChannel_Options {};
+
+// The options live in the root of the chain; each layer above names them for its own component.
+class TkezSocketTLS_Options_Base : public TObject {
 public:
     KEZ_PROPERTY(std::string, CertFile)
     KEZ_PROPERTY(std::string, KeyFile)
@@ -57,15 +63,22 @@ public:
     KEZ_PROPERTY(TwsTLSIOHandler, IOHandler, iohOpenSSL)
 public:
     TkezOpenSSLClient_Options& OpenSSL_Options() noexcept { return FOpenSSL_Options; }
+    const TkezOpenSSLClient_Options& OpenSSL_Options() const noexcept { return FOpenSSL_Options; }
     TkezSChannelClient_Options& SChannel_Options() noexcept { return FSChannel_Options; }
-    void Assign(const TkezWSTLS_Options& aSource) { *this = aSource; }
+    const TkezSChannelClient_Options& SChannel_Options() const noexcept { return FSChannel_Options; }
+    // Every field, the provider groups included.
+    void Assign(const TkezSocketTLS_Options_Base& aSource) { *this = aSource; }
 
 private:
     TkezOpenSSLClient_Options FOpenSSL_Options;
     TkezSChannelClient_Options FSChannel_Options;
 };
 
-class TkezWSProxy_Options : public TObject {
+class TkezSocketTLS_Options : public TkezSocketTLS_Options_Base {};
+class TkezTCPTLS_Options : public TkezSocketTLS_Options {};
+class TkezWSTLS_Options : public TkezTCPTLS_Options {};
+
+class TkezSocketProxy_Options : public TObject {
 public:
     KEZ_PROPERTY(bool, Enabled, false)
     KEZ_PROPERTY(std::string, Host)
@@ -74,7 +87,10 @@ public:
     KEZ_PROPERTY(std::string, Username)
     KEZ_PROPERTY(std::string, Password)
 public:
-    void Assign(const TkezWSProxy_Options& aSource) { *this = aSource; }
+    void Assign(const TkezSocketProxy_Options& aSource) { *this = aSource; }
 };
+
+class TkezTCPProxy_Options : public TkezSocketProxy_Options {};
+class TkezWSProxy_Options : public TkezTCPProxy_Options {};
 
 } // namespace kez

@@ -145,6 +145,70 @@ TEST(LiveTLS, StalledHandshakeEndsWithTheReadTimeOut) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(LiveTLS, HandlerEventsSupplyOrAdjustTheHandler) {
+    {
+        // A supplied handler is used as it is: the wrong root of TLSOptions plays no part.
+        TSecureBroker broker;
+        broker.UseTLS();
+        broker.Client->TLSOptions().SetRootCertFile(CertFile("other-ca.pem"));
+        broker.Client->OnSSLGetHandler = [](TObject*, TwsSSLHandler aType,
+                                            std::shared_ptr<TkezIOHandlerSocket>& aSSLHandler) {
+            EXPECT_EQ(aType, sslClient);
+            auto handler = std::make_shared<TkezVoxSSLIOHandlerSocketOpenSSL>();
+            handler->SetPassThrough(false);
+            handler->SetVerifyPeer(true);
+            handler->SetRootCertFile(CertFile("ca.pem"));
+            handler->SetCertFile(CertFile("client.pem"));
+            handler->SetKeyFile(CertFile("client.key"));
+            handler->OnGetPassword = [] { return std::string("kez-secret"); };
+            aSSLHandler = handler;
+        };
+        bool created = false;
+        broker.Client->OnSSLAfterCreateHandler =
+            [&](TObject*, TwsSSLHandler, const std::shared_ptr<TkezIOHandlerSocket>&) { created = true; };
+        EXPECT_TRUE(broker.ConnectAMQP()) << broker.ClientException();
+        EXPECT_FALSE(created);
+    }
+    {
+        // A handler made from TLSOptions can be adjusted before it is used.
+        TSecureBroker broker;
+        broker.UseTLS();
+        broker.Client->TLSOptions().SetRootCertFile(CertFile("other-ca.pem"));
+        broker.Client->OnSSLAfterCreateHandler = [](TObject*, TwsSSLHandler aType,
+                                                    const std::shared_ptr<TkezIOHandlerSocket>& aSSLHandler) {
+            EXPECT_EQ(aType, sslClient);
+            auto* openssl = dynamic_cast<TkezSSLIOHandlerSocketOpenSSL*>(aSSLHandler.get());
+            ASSERT_NE(openssl, nullptr);
+            openssl->SetRootCertFile(CertFile("ca.pem"));
+        };
+        EXPECT_TRUE(broker.ConnectAMQP()) << broker.ClientException();
+    }
+}
+
+TEST(LiveTLS, OffersALPNProtocols) {
+    constexpr int port = 26678;
+    TChildProcess server({"openssl", "s_server", "-quiet", "-accept", "127.0.0.1:" + std::to_string(port),
+                          "-alpn", "amqp", "-cert", CertFile("server.pem"), "-key", CertFile("server.key")});
+    ASSERT_TRUE(server.Started());
+    ASSERT_TRUE(WaitListening(port));
+    TSecureBroker broker;
+    broker.UseTLS();
+    broker.Client->SetPort(port);
+    broker.Client->TLSOptions().SetALPNProtocols({"h2", "amqp"});
+    std::shared_ptr<TkezIOHandlerSocket> handler;
+    broker.Client->OnSSLAfterCreateHandler = [&](TObject*, TwsSSLHandler,
+                                                 const std::shared_ptr<TkezIOHandlerSocket>& aSSLHandler) {
+        handler = aSSLHandler;
+    };
+    // The TLS session stands; the AMQP handshake never comes from this server.
+    broker.Client->SetActive(true);
+    ASSERT_TRUE(broker.Client->Active()) << broker.ClientException();
+    auto* openssl = dynamic_cast<TkezSSLIOHandlerSocketOpenSSL*>(handler.get());
+    ASSERT_NE(openssl, nullptr);
+    EXPECT_EQ(openssl->SelectedALPN(), "amqp");
+    EXPECT_EQ(openssl->SessionVersion(), "TLSv1.3");
+}
+
 TEST(LiveTLS, AnUnavailableProviderFailsTheConnect) {
     TSecureBroker broker;
     broker.UseTLS();

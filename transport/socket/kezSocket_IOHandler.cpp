@@ -90,7 +90,7 @@ ptrdiff_t TkezIOHandlerSocket::ReceiveRaw(uint8_t* aBuffer, size_t aSize) {
 
 bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
     std::shared_lock use(FSocketUse);
-    if (!Opened() || FClosedByPeer.load(std::memory_order_acquire)) return false;
+    if (!Opened() || FClosedByPeer.load(std::memory_order_acquire) || !Readable()) return false;
     if (!HasPendingRaw()) {
         pollfd waiter{Handle(), POLLIN, 0};
         int ready = 0;

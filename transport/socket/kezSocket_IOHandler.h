@@ -101,6 +101,8 @@ protected:
     virtual void SendRaw(const uint8_t* aBuffer, size_t aSize);
     // Octets the handler holds already decoded, ready without waiting on the socket (TLS).
     virtual bool HasPendingRaw() const { return false; }
+    // Whether reading can start at all (a TLS handler: once its session stands).
+    virtual bool Readable() const { return true; }
     // Called with the socket in hand, before it is shut down and closed.
     virtual void DoClose() {}
     // The send time-out in ms; 0: none.
