@@ -356,7 +356,6 @@ void TkezWSConnection::DisconnectPeer(bool aCallOnDisconnectIfClosed) {
     if (!tcp || !handler) return;
     SetDisconnected(true);
     try {
-        handler->WriteBufferClear();
         handler->ClearInputBuffer();
         if (!aCallOnDisconnectIfClosed || handler->Opened())
             tcp->Disconnect(false);
@@ -365,6 +364,10 @@ void TkezWSConnection::DisconnectPeer(bool aCallOnDisconnectIfClosed) {
     } catch (const EkezSilentException&) {
         if (RaiseDisconnectExceptions()) throw;
     }
+    // The write buffer belongs to the writer holding the main lock. With the socket closed, a writer blocked
+    // in a send fails at once and lets go of it.
+    std::lock_guard writing(FLocks[0]);
+    handler->WriteBufferClear();
 }
 
 void TkezWSConnection::DoErrorDisconnect() {
