@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #if defined(__SANITIZE_THREAD__)
-// Qt is not built with ThreadSanitizer: the synchronisation inside its libraries (thread pools, atomics of its
-// event queues) is invisible to it, so what happens within them is not judged here. The window's own code and
-// the library beneath it stay checked.
+// Qt is not built with ThreadSanitizer: the synchronisation inside its libraries (thread pools, atomics of
+// its event queues) is invisible to it, so what happens within them is not judged here. The window's own code
+// and the library beneath it stay checked.
 extern "C" const char* __tsan_default_suppressions() {
     return "race:libQt6Core.so\n"
            "race:libQt6Gui.so\n"
