@@ -28,6 +28,14 @@ void RemoveChannelItem(QListWidget* aList, const std::string& aChannel) {
         }
 }
 
+// Shows the names the bookkeeping lines hold for aChannel (their name part ends at the first separator).
+void RefreshList(QListWidget* aList, const TkezStringList& aLines, const std::string& aChannel) {
+    aList->clear();
+    for (int i = 0; i < aLines.Count(); ++i)
+        if (aLines.Names(i) == aChannel)
+            aList->addItem(QString::fromStdString(std::string(aLines.ValueFromIndex(i))));
+}
+
 } // namespace
 
 void TfrmClientPROTOCOL::AssignAMQPEvents() {
@@ -149,19 +157,11 @@ void TfrmClientPROTOCOL::AssignAMQPEvents() {
 }
 
 void TfrmClientPROTOCOL::DoRefreshExchanges(const std::string& aChannel) {
-    listExchanges->clear();
-    const TkezStringList& lines = Exchanges();
-    for (int i = 0; i < lines.Count(); ++i)
-        if (lines.Names(i) == aChannel)
-            listExchanges->addItem(QString::fromStdString(std::string(lines.ValueFromIndex(i))));
+    RefreshList(listExchanges, Exchanges(), aChannel);
 }
 
 void TfrmClientPROTOCOL::DoRefreshQueues(const std::string& aChannel) {
-    listQueues->clear();
-    const TkezStringList& lines = Queues();
-    for (int i = 0; i < lines.Count(); ++i)
-        if (lines.Names(i) == aChannel)
-            listQueues->addItem(QString::fromStdString(std::string(lines.ValueFromIndex(i))));
+    RefreshList(listQueues, Queues(), aChannel);
 }
 
 } // namespace kez

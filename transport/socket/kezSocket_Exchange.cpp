@@ -10,24 +10,34 @@
 
 namespace kez {
 
-void TkezSocketExchange::Wait(bool aWrite) const {
+void WaitForSocket(int aSocket, short aEvents, int aTimeoutMs, const std::atomic<bool>* aAbort,
+                   void (*aOnTimeout)()) {
     using Clock = std::chrono::steady_clock;
-    const bool limited = FReadTimeoutMs > 0;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? FReadTimeoutMs : 0);
-    pollfd waiter{FSocket, static_cast<short>(aWrite ? POLLOUT : POLLIN), 0};
+    const bool limited = aTimeoutMs > 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limited ? aTimeoutMs : 0);
+    pollfd waiter{aSocket, aEvents, 0};
     for (;;) {
-        if (FAbort && FAbort->load()) throw EkezSocketLayerError(SConnectTimeout);
+        if (aAbort && aAbort->load()) throw EkezSocketLayerError(SConnectTimeout);
         int step = 100;
         if (limited) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0) throw EkezReadTimeout(SReadTimeout);
+            if (left <= 0) {
+                aOnTimeout();
+                throw EkezSocketLayerError(
+                    SConnectTimeout); // aOnTimeout raises; this only keeps the loop finite
+            }
             step = static_cast<int>(std::min<int64_t>(left, step));
         }
         const int ready = ::poll(&waiter, 1, step);
         if (ready > 0) return;
         if (ready < 0 && errno != EINTR) RaiseLastSocketError();
     }
+}
+
+void TkezSocketExchange::Wait(bool aWrite) const {
+    WaitForSocket(FSocket, aWrite ? POLLOUT : POLLIN, FReadTimeoutMs, FAbort,
+                  [] { throw EkezReadTimeout(SReadTimeout); });
 }
 
 void TkezSocketExchange::Send(TBytesView aBytes) const {

@@ -10,6 +10,12 @@
 
 namespace kez {
 
+// Waits until aSocket is ready for aEvents (POLLIN, POLLOUT), at most aTimeoutMs (0 or negative: no limit),
+// in steps short enough to notice aAbort. On expiry raises what aOnTimeout raises; an abort raises "Connect
+// timed out.".
+void WaitForSocket(int aSocket, short aEvents, int aTimeoutMs, const std::atomic<bool>* aAbort,
+                   void (*aOnTimeout)());
+
 class TkezSocketExchange {
 public:
     // aReadTimeoutMs 0 or negative: no limit. aAbort may be null.

@@ -53,22 +53,8 @@ void ConnectWithin(int aSocket, const sockaddr* aAddress, socklen_t aLength, int
     SetBlocking(aSocket, false);
     if (::connect(aSocket, aAddress, aLength) != 0) {
         if (errno != EINPROGRESS) RaiseLastSocketError();
-        using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(aTimeoutMs, 0));
-        pollfd waiter{aSocket, POLLOUT, 0};
-        for (;;) {
-            if (aAbort.load()) throw EkezSocketLayerError(SConnectTimeout);
-            int step = 100;
-            if (aTimeoutMs >= 0) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-                if (left <= 0) throw EkezSocketLayerError(SConnectTimeout);
-                step = static_cast<int>(std::min<int64_t>(left, step));
-            }
-            const int ready = ::poll(&waiter, 1, step);
-            if (ready > 0) break;
-            if (ready < 0 && errno != EINTR) RaiseLastSocketError();
-        }
+        WaitForSocket(aSocket, POLLOUT, aTimeoutMs, &aAbort,
+                      [] { throw EkezSocketLayerError(SConnectTimeout); });
         int error = 0;
         socklen_t size = sizeof error;
         if (::getsockopt(aSocket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) RaiseLastSocketError();
