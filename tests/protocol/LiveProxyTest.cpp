@@ -1,5 +1,5 @@
 // AMQP, plain and over TLS, through real proxies on loopback (scripts/test-proxies): tinyproxy for HTTP
-// CONNECT, microsocks for SOCKS 5, danted for SOCKS 4.
+// CONNECT, microsocks for SOCKS 5, danted for SOCKS 4, OpenSSH's dynamic forwarding for SOCKS 4A.
 #include "SecureBroker.h"
 
 using namespace kez;
@@ -35,13 +35,15 @@ TEST_P(LiveProxyTunnel, CarriesAMQPPlainAndOverTLS) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, LiveProxyTunnel,
-                         testing::Values(TTunnelCase{"Http", pxyHTTP, HttpProxyPort, "kez", "juq"},
-                                         TTunnelCase{"Socks5", pxySocks5, Socks5ProxyPort, "", ""},
-                                         TTunnelCase{"Socks5WithPassword", pxySocks5, Socks5AuthProxyPort,
-                                                     "kez", "juq"},
-                                         TTunnelCase{"Socks4", pxySocks4, Socks4ProxyPort, "kez", ""}),
-                         [](const auto& aInfo) { return std::string(aInfo.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    , LiveProxyTunnel,
+    testing::Values(TTunnelCase{"Http", pxyHTTP, HttpProxyPort, "kez", "juq"},
+                    TTunnelCase{"Socks5", pxySocks5, Socks5ProxyPort, "", ""},
+                    TTunnelCase{"Socks5WithPassword", pxySocks5, Socks5AuthProxyPort, "kez", "juq"},
+                    TTunnelCase{"Socks4", pxySocks4, Socks4ProxyPort, "kez", ""},
+                    TTunnelCase{"Socks4A", pxySocks4A, SshSocksProxyPort, "kez", ""},
+                    TTunnelCase{"Socks5ThroughSsh", pxySocks5, SshSocksProxyPort, "", ""}),
+    [](const auto& aInfo) { return std::string(aInfo.param.Name); });
 
 struct TRefusalCase {
     const char* Name;

@@ -26,6 +26,8 @@ inline constexpr int HttpProxyPort = 26681;
 inline constexpr int Socks5ProxyPort = 26682;
 inline constexpr int Socks5AuthProxyPort = 26683;
 inline constexpr int Socks4ProxyPort = 26684;
+// OpenSSH's dynamic forwarding: SOCKS 4, 4A and 5.
+inline constexpr int SshSocksProxyPort = 26686;
 
 class TSecureBroker : public TLiveBroker {
 public:
