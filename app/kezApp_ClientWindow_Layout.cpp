@@ -69,8 +69,6 @@ QWidget* Panel(QWidget* aParent, const char* aName, int aLeft, int aTop, int aWi
 TkezListView* List(QWidget* aParent, const char* aName, int aLeft, int aTop, int aWidth, int aHeight) {
     auto* list = Named(new TkezListView(aParent), aName);
     list->setGeometry(aLeft, aTop, aWidth, aHeight);
-    // One column, "Channel", in the list style that shows captions only.
-    list->setToolTip("Channel");
     return list;
 }
 
