@@ -201,8 +201,15 @@ void TkezWSProtocol_AMQP_Client_Base::DoNotifyBinary(const TkezWSConnectionPtr& 
 }
 
 void TkezWSProtocol_AMQP_Client_Base::DoNotifyDisconnect(const TkezWSConnectionPtr& aConnection) {
-    // The engine is marked down at once, on the thread that saw the close, so that no wait outlives it.
-    if (const auto engine = GetConnectionWSMessage(aConnection, false)) engine->Disconnect();
+    if (const auto engine = GetConnectionWSMessage(aConnection, false)) {
+        // A broker that refuses (an unknown virtual host) sends its Connection.Close and closes the socket at
+        // once: both may come in one read. The close already received is handled first, so that its reason
+        // is reported before the socket's close. Bounded: a worker held up elsewhere does not hold this up.
+        if (const auto connection = engine->Channels().GetChannel(uint16_t{0}))
+            connection->WaitDrained(TkezClock::now() + std::chrono::seconds(1));
+        // The engine is marked down on the thread that saw the close, so that no wait outlives it.
+        engine->Disconnect();
+    }
     TkezWSProtocol_Client_Base::DoNotifyDisconnect(aConnection);
 }
 

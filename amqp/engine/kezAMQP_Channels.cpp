@@ -99,6 +99,7 @@ void TkezAMQPChannelThread::AddFrames(TkezAMQPFrames& aFrames) {
         if (!WaitForSpace(lock, size)) return;
         FFrames.push_back(std::move(frame));
         FBytes += size;
+        ++FPending;
     }
     lock.unlock();
     FFrameQueued.notify_one();
@@ -115,10 +116,17 @@ size_t TkezAMQPChannelThread::QueuedBytes() const {
     return FBytes;
 }
 
+void TkezAMQPChannelThread::WaitDrained(TkezClockPoint aDeadline) {
+    if (IsCurrentThread()) return;
+    std::unique_lock lock(FLock);
+    FDrained.wait_until(lock, aDeadline, [this] { return FPending == 0 || Terminated(); });
+}
+
 void TkezAMQPChannelThread::DoTerminate() {
     { std::lock_guard guard(FLock); }
     FFrameQueued.notify_all();
     FSpaceFreed.notify_all();
+    FDrained.notify_all();
 }
 
 void TkezAMQPChannelThread::Execute() {
@@ -147,10 +155,13 @@ void TkezAMQPChannelThread::Execute() {
         size_t dropped = 0;
         for (const std::unique_ptr<TkezAMQPFrame>& frame : batch)
             if (frame) dropped += static_cast<size_t>(frame->Header().Size());
+        const size_t frames = batch.size();
         batch.clear();
         lock.lock();
         FBytes -= handled + dropped;
+        FPending -= frames;
         if (FReceiverWaiting) FSpaceFreed.notify_all();
+        if (FPending == 0) FDrained.notify_all();
     }
 }
 

@@ -86,6 +86,9 @@ public:
     void AddFrames(TkezAMQPFrames& aFrames);
     void AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame);
     size_t QueuedBytes() const;
+    // Waits until every frame queued so far has been handled (or aDeadline passes, or the worker stops).
+    // Returns at once on the worker itself.
+    void WaitDrained(TkezClockPoint aDeadline);
 
     // Set before the worker starts.
     TkezAMQPThreadExceptionEvent OnException;
@@ -106,8 +109,11 @@ private:
     mutable std::mutex FLock;
     std::condition_variable FFrameQueued;
     std::condition_variable FSpaceFreed;
+    std::condition_variable FDrained;
     std::deque<std::unique_ptr<TkezAMQPFrame>> FFrames;
     size_t FBytes = 0;
+    // Frames queued or being handled.
+    size_t FPending = 0;
     bool FReceiverWaiting = false;
 };
 
@@ -146,6 +152,9 @@ public:
     void AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame);
     // Payload octets queued for the worker and not yet handled.
     size_t QueuedBytes() const { return FThread ? FThread->QueuedBytes() : 0; }
+    void WaitDrained(TkezClockPoint aDeadline) {
+        if (FThread) FThread->WaitDrained(aDeadline);
+    }
     // Tells the worker to stop and raises OnTerminate, whose handler removes the entry from its table.
     void Terminate();
     // True once Terminate ran: the entry has left, or is leaving, the table.
