@@ -1,5 +1,7 @@
 #include "kezWebSocket_Client.h"
 
+#include "kezBase_Format.h"
+
 #include <chrono>
 #include <ctime>
 
@@ -39,12 +41,6 @@ std::string LocalTimeStamp() {
 int64_t SecondsBetween(TkezDateTime a, TkezDateTime b) {
     const auto difference = a > b ? a - b : b - a;
     return std::chrono::duration_cast<std::chrono::seconds>(difference).count();
-}
-
-std::string Lower(std::string aText) {
-    for (char& c : aText)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return aText;
 }
 
 } // namespace
@@ -128,7 +124,7 @@ void TkezWSClient::SetURL(const std::string& aURL) {
     std::string rest = aURL;
     std::string scheme;
     if (const size_t at = rest.find("://"); at != std::string::npos) {
-        scheme = Lower(rest.substr(0, at));
+        scheme = LowerCase(rest.substr(0, at));
         rest = rest.substr(at + 3);
     }
     std::string query;

@@ -15,18 +15,22 @@ namespace kez::test {
 
 inline int TestBrokerPort() { return KEZ_TEST_AMQP_PORT; }
 
-// Runs rabbitmqctl against the tests' node (scripts/test-broker ctl) and returns its standard output.
-inline std::string BrokerCtl(const std::string& aArguments) {
-    const std::string command = std::string(KEZ_TEST_BROKER_SCRIPT " ctl " KEZ_TEST_BROKER_DIR " ") +
-                                std::to_string(TestBrokerPort()) + " " + aArguments + " 2>&1";
+// Runs a shell command and returns its standard output and error.
+inline std::string CommandOutput(const std::string& aCommand) {
     std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
+    if (FILE* pipe = popen((aCommand + " 2>&1").c_str(), "r")) {
         char buffer[4096];
         while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
             output.append(buffer, n);
         pclose(pipe);
     }
     return output;
+}
+
+// Runs rabbitmqctl against the tests' node (scripts/test-broker ctl) and returns its standard output.
+inline std::string BrokerCtl(const std::string& aArguments) {
+    return CommandOutput(std::string(KEZ_TEST_BROKER_SCRIPT " ctl " KEZ_TEST_BROKER_DIR " ") +
+                         std::to_string(TestBrokerPort()) + " " + aArguments);
 }
 
 // A name no other test uses.

@@ -10,15 +10,7 @@ constexpr int Timeout = 5000;
 
 // Runs the pika peer with aArguments and returns its standard output.
 std::string Pika(const std::string& aArguments) {
-    const std::string command = "/usr/bin/python3 " KEZ_TEST_PIKA_PEER " " + aArguments + " 2>&1";
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
+    return CommandOutput("/usr/bin/python3 " KEZ_TEST_PIKA_PEER " " + aArguments);
 }
 
 class LiveInterop : public testing::Test {

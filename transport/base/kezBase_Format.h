@@ -1,6 +1,7 @@
 // Message texts with %s placeholders, filled in order.
 #pragma once
 
+#include <cctype>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -28,6 +29,13 @@ inline std::string Format(std::string_view aFormat, std::initializer_list<std::s
         text.push_back(aFormat[i]);
     }
     return text;
+}
+
+// ASCII lower case: for protocol words (URL schemes, header names), never for user text.
+inline std::string LowerCase(std::string aText) {
+    for (char& c : aText)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return aText;
 }
 
 } // namespace kez

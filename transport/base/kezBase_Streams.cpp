@@ -52,15 +52,7 @@ int64_t TMemoryStream::Write(const void* aBuffer, int64_t aCount) {
 }
 
 int64_t TMemoryStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
-    int64_t base = 0;
-    switch (aOrigin) {
-    case soBeginning: base = 0; break;
-    case soCurrent: base = FPosition; break;
-    case soEnd: base = Size(); break;
-    }
-    // A position past the end is allowed (a later write fills the gap with zeros); one before the start is
-    // not.
-    FPosition = std::max<int64_t>(base + aOffset, 0);
+    FPosition = SeekTarget(aOffset, aOrigin, FPosition, Size());
     return FPosition;
 }
 
@@ -126,13 +118,7 @@ int64_t TSegmentedStream::Write(const void* aBuffer, int64_t aCount) {
 }
 
 int64_t TSegmentedStream::Seek(int64_t aOffset, TSeekOrigin aOrigin) {
-    int64_t base = 0;
-    switch (aOrigin) {
-    case soBeginning: base = 0; break;
-    case soCurrent: base = FPosition; break;
-    case soEnd: base = FSize; break;
-    }
-    FPosition = std::max<int64_t>(base + aOffset, 0);
+    FPosition = SeekTarget(aOffset, aOrigin, FPosition, FSize);
     return FPosition;
 }
 

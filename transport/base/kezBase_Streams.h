@@ -30,6 +30,15 @@ public:
     void WriteBuffer(const void* aBuffer, int64_t aCount);
     // Appends aCount octets of aSource, read from its current position, at this stream's position.
     int64_t CopyFrom(TStream& aSource, int64_t aCount);
+
+protected:
+    // The position a seek lands on: past the end is allowed (a later write fills the gap with zeros), before
+    // the start is not.
+    static int64_t SeekTarget(int64_t aOffset, TSeekOrigin aOrigin, int64_t aPosition,
+                              int64_t aSize) noexcept {
+        const int64_t base = aOrigin == soCurrent ? aPosition : aOrigin == soEnd ? aSize : 0;
+        return base + aOffset < 0 ? 0 : base + aOffset;
+    }
 };
 
 class TMemoryStream : public TStream {

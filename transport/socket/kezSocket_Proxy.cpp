@@ -1,5 +1,6 @@
 #include "kezSocket_Proxy.h"
 
+#include "kezBase_Format.h"
 #include "kezSocket_Errors.h"
 
 #include <arpa/inet.h>
@@ -13,12 +14,6 @@
 namespace kez {
 
 namespace {
-
-std::string Lower(std::string aText) {
-    for (char& c : aText)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return aText;
-}
 
 std::string Trim(const std::string& aText) {
     const size_t first = aText.find_first_not_of(" \t");
@@ -123,14 +118,14 @@ bool TkezConnectThroughHttpProxy::Negotiate(const TkezSocketExchange& aExchange,
         for (std::string line = aExchange.ReceiveLine(); !line.empty(); line = aExchange.ReceiveLine()) {
             const size_t colon = line.find(':');
             if (colon == std::string::npos) continue;
-            const std::string name = Lower(Trim(line.substr(0, colon)));
+            const std::string name = LowerCase(Trim(line.substr(0, colon)));
             const std::string value = Trim(line.substr(colon + 1));
             if (name == "content-length") {
                 const auto [rest, error] =
                     std::from_chars(value.data(), value.data() + value.size(), contentLength);
                 if (error != std::errc() || rest != value.data() + value.size())
                     throw EkezProxyError("The proxy sent an invalid Content-Length: " + value);
-            } else if ((name == "proxy-connection" || name == "connection") && Lower(value) == "close") {
+            } else if ((name == "proxy-connection" || name == "connection") && LowerCase(value) == "close") {
                 closes = true;
             }
         }
