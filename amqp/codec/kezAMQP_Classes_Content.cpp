@@ -230,6 +230,21 @@ void TkezAMQPMessageContent::SetPayload(const TkezAMQPFramePayload_Method_Basic*
     }
 }
 
+void TkezAMQPMessageContent::AdoptPayload(std::unique_ptr<TkezAMQPFramePayload_Method_Basic> aPayload) {
+    if (!aPayload) return;
+    FPayload.reset();
+    switch (aPayload->MethodId()) {
+    case amqpBasicReturn:
+    case amqpBasicDeliver:
+    case amqpBasicGetOk: FPayload = std::move(aPayload); break;
+    default: RaiseAMQPException(505);
+    }
+}
+
+void TkezAMQPMessageContent::AdoptHeader(std::unique_ptr<TkezAMQPFramePayloadType_ContentHeader> aHeader) {
+    if (aHeader) FHeader = std::move(aHeader);
+}
+
 TkezAMQPFramePayloadType_ContentHeader& TkezAMQPMessageContent::Header() {
     if (!FHeader) FHeader = std::make_unique<TkezAMQPFramePayloadType_ContentHeader>();
     return *FHeader;

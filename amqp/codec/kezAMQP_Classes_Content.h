@@ -105,10 +105,14 @@ public:
     // Copies a Deliver, GetOk or Return; any other method raises 505 and leaves Payload empty. Null does
     // nothing.
     void SetPayload(const TkezAMQPFramePayload_Method_Basic* aPayload);
+    // As SetPayload, taking the object itself over instead of a copy.
+    void AdoptPayload(std::unique_ptr<TkezAMQPFramePayload_Method_Basic> aPayload);
 
     TkezAMQPFramePayloadType_ContentHeader& Header();
     // Copies class, weight, body size and properties; null does nothing.
     void SetHeader(const TkezAMQPFramePayloadType_ContentHeader* aHeader);
+    // As SetHeader, taking the object itself over instead of a copy; null does nothing.
+    void AdoptHeader(std::unique_ptr<TkezAMQPFramePayloadType_ContentHeader> aHeader);
 
     TkezAMQPFramePayloadType_ContentBody& Body();
     // Appends the octets of aBody's stream from its current position and adds its DataSize; null does

@@ -117,6 +117,11 @@ void TkezAMQPFrame::SetPayload_ContentHeader(
     std::unique_ptr<TkezAMQPFramePayloadType_ContentHeader> aValue) noexcept {
     FPayload_ContentHeader = std::move(aValue);
 }
+std::unique_ptr<TkezAMQPFramePayloadType_ContentHeader>
+TkezAMQPFrame::ReleasePayload_ContentHeader() noexcept {
+    if (FPayload_ContentHeader) FPayload_ContentHeader->OnReadFramePayload = nullptr;
+    return std::move(FPayload_ContentHeader);
+}
 void TkezAMQPFrame::SetPayload_ContentBody(
     std::unique_ptr<TkezAMQPFramePayloadType_ContentBody> aValue) noexcept {
     FPayload_ContentBody = std::move(aValue);
@@ -153,8 +158,13 @@ void TkezAMQPFrame::DoReadPayload() {
     switch (FHeader.Type()) {
     case amqpFrameMethod: Payload_Method().Read(FPayload.Payload()); break;
     case amqpFrameHeader: Payload_ContentHeader().Read(FPayload.Payload()); break;
-    // The body keeps its octets; moving them spares a copy of every received body.
-    case amqpFrameBody: Payload_ContentBody().Read(FPayload.Release()); break;
+    // A large body keeps the frame's octets: moving them spares a copy of every large body.
+    case amqpFrameBody:
+        if (FPayload.Payload().size() <= AMQPFrameKeptPayload)
+            Payload_ContentBody().Read(TBytesView(FPayload.Payload()));
+        else
+            Payload_ContentBody().Read(FPayload.Release());
+        break;
     case amqpFrameHeartBeat: Payload_HeartBeat().Read(FPayload.Payload()); break;
     case amqpFrameNone: break;
     }

@@ -16,6 +16,9 @@ inline constexpr uint8_t AMQPFrameEnd = 0xCE;
 inline constexpr int32_t AMQPFrameHeaderSize = 7;
 // Header and frame-end octet: what a frame occupies besides its payload.
 inline constexpr int32_t AMQPFrameOverhead = 8;
+// A received body up to this size is copied out of its frame, which keeps its buffer for reuse; a larger one
+// hands its octets over.
+inline constexpr size_t AMQPFrameKeptPayload = 4096;
 
 class TkezAMQPHeader : public TObject {
 public:
@@ -57,6 +60,8 @@ public:
     TkezAMQPFramePayloadType_HeartBeat& Payload_HeartBeat();
     void SetPayload_Method(std::unique_ptr<TkezAMQPFramePayloadType_Method> aValue) noexcept;
     void SetPayload_ContentHeader(std::unique_ptr<TkezAMQPFramePayloadType_ContentHeader> aValue) noexcept;
+    // Hands the content header over, unhooked from this frame; null when the frame has none.
+    std::unique_ptr<TkezAMQPFramePayloadType_ContentHeader> ReleasePayload_ContentHeader() noexcept;
     void SetPayload_ContentBody(std::unique_ptr<TkezAMQPFramePayloadType_ContentBody> aValue) noexcept;
     void SetPayload_HeartBeat(std::unique_ptr<TkezAMQPFramePayloadType_HeartBeat> aValue) noexcept;
 

@@ -47,6 +47,8 @@ public:
     TkezAMQPFramePayload_Method* Payload() const noexcept { return FPayload.get(); }
     // Takes ownership; a non-null object also sets ClassId and MethodId.
     void SetPayload(std::unique_ptr<TkezAMQPFramePayload_Method> aPayload);
+    // Hands the argument object over (ClassId and MethodId stay).
+    std::unique_ptr<TkezAMQPFramePayload_Method> ReleasePayload() noexcept { return std::move(FPayload); }
     // The argument object as its concrete class, or null when it is of another class.
     template <typename T>
     T* PayloadAs() const noexcept {

@@ -25,6 +25,7 @@ TkezAMQPChannelThreads& TkezAMQP::Channels() {
         };
         // A worker holds the engine while it handles a frame; null once the engine is going.
         channels->SetOwnerGuard([this]() -> std::shared_ptr<void> { return weak_from_this().lock(); });
+        channels->SetFramePool(FFramePool);
         FChannels = std::move(channels);
     });
     return *FChannels;
@@ -88,7 +89,7 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
     TBytesView rest = aBytes;
     size_t offset = 0;
     // Consecutive frames of one channel go to its worker together.
-    TkezAMQPFrames run;
+    TkezAMQPFrames& run = FRun;
     const auto flush = [&] {
         Channels().AddFrames(run);
         run.clear();
@@ -96,9 +97,16 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
     try {
         const int32_t maxSize = MaxFrameSizeInForce();
         const auto newFrame = [&] {
-            auto frame = std::make_unique<TkezAMQPFrame>();
+            if (FFrameStock.empty()) FFramePool->TakeAll(FFrameStock);
+            std::unique_ptr<TkezAMQPFrame> frame;
+            if (FFrameStock.empty()) {
+                frame = std::make_unique<TkezAMQPFrame>();
+                frame->OnReadFrame = [this](TObject* aSender) { OnReadFrameEvent(aSender); };
+            } else {
+                frame = std::move(FFrameStock.back());
+                FFrameStock.pop_back();
+            }
             frame->SetMaxSize(maxSize);
-            frame->OnReadFrame = [this](TObject* aSender) { OnReadFrameEvent(aSender); };
             return frame;
         };
         while (!FBytes.empty()) {
@@ -111,10 +119,11 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
                 FBytes.clear();
                 break;
             }
-            if (rest.empty()) return;
             const size_t whole = FBytes.size() < static_cast<size_t>(AMQPFrameHeaderSize)
                                      ? static_cast<size_t>(AMQPFrameHeaderSize)
                                      : static_cast<size_t>(frame->Header().Size()) + AMQPFrameOverhead;
+            FFrameStock.push_back(std::move(frame));
+            if (rest.empty()) return;
             const size_t take = std::min(whole - FBytes.size(), rest.size());
             FBytes.insert(FBytes.end(), rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(take));
             rest = rest.subspan(take);
@@ -125,7 +134,10 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
             // address.
             const size_t window = std::min<size_t>(rest.size() - offset, INT32_MAX);
             const int32_t consumed = frame->Read(rest.subspan(offset, window), 0);
-            if (consumed == 0) break;
+            if (consumed == 0) {
+                FFrameStock.push_back(std::move(frame));
+                break;
+            }
             offset += static_cast<size_t>(consumed);
             if (!run.empty() && run.front()->Header().Channel() != frame->Header().Channel()) flush();
             run.push_back(std::move(frame));

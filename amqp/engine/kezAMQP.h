@@ -135,6 +135,10 @@ private:
     std::once_flag FChannelsCreated;
     std::unique_ptr<TkezAMQPChannelThreads> FChannels;
     TBytes FBytes; // the incomplete tail of the received stream
+    // The receiving side's frames: made or reused from the pool, gathered into runs of one channel.
+    std::shared_ptr<TkezAMQPFramePool> FFramePool = std::make_shared<TkezAMQPFramePool>();
+    TkezAMQPFrames FFrameStock;
+    TkezAMQPFrames FRun;
     mutable std::mutex FConnectionCloseLock;
     TkezAMQPFramePayload_Method_ConnectionClose FConnectionClose;
     TkezAMQPHeartBeat FHeartBeat;

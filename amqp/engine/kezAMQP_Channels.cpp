@@ -75,8 +75,10 @@ void TkezAMQPChannelThreadWaitRequest::Wake() {
 
 // --- worker ---
 
-TkezAMQPChannelThread::TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwnerGuard, size_t aQueueLimit)
-    : TkezVoxThread(false, std::move(aName)), FOwnerGuard(std::move(aOwnerGuard)), FQueueLimit(aQueueLimit) {}
+TkezAMQPChannelThread::TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwnerGuard, size_t aQueueLimit,
+                                             std::shared_ptr<TkezAMQPFramePool> aPool)
+    : TkezVoxThread(false, std::move(aName)), FOwnerGuard(std::move(aOwnerGuard)), FQueueLimit(aQueueLimit),
+      FPool(std::move(aPool)) {}
 
 TkezAMQPChannelThread::~TkezAMQPChannelThread() { StopAndJoin(); }
 
@@ -85,7 +87,7 @@ bool TkezAMQPChannelThread::WaitForSpace(std::unique_lock<std::mutex>& aLock, si
     while (FBytes > 0 && FBytes + aSize > FQueueLimit && !Terminated()) {
         FReceiverWaiting = true;
         // The worker may be asleep on frames queued by this very call.
-        FFrameQueued.notify_one();
+        FFrameQueued.Notify();
         FSpaceFreed.wait(aLock);
     }
     FReceiverWaiting = false;
@@ -102,7 +104,7 @@ void TkezAMQPChannelThread::AddFrames(TkezAMQPFrames& aFrames) {
         ++FPending;
     }
     lock.unlock();
-    FFrameQueued.notify_one();
+    FFrameQueued.Notify();
 }
 
 void TkezAMQPChannelThread::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
@@ -124,22 +126,28 @@ void TkezAMQPChannelThread::WaitDrained(TkezClockPoint aDeadline) {
 
 void TkezAMQPChannelThread::DoTerminate() {
     { std::lock_guard guard(FLock); }
-    FFrameQueued.notify_all();
+    FFrameQueued.Notify();
     FSpaceFreed.notify_all();
     FDrained.notify_all();
 }
 
 void TkezAMQPChannelThread::Execute() {
-    std::deque<std::unique_ptr<TkezAMQPFrame>> batch;
-    std::unique_lock lock(FLock);
+    TkezAMQPFrames batch;
     for (;;) {
-        FFrameQueued.wait(lock, [this] { return !FFrames.empty() || Terminated(); });
+        const uint32_t epoch = FFrameQueued.Epoch();
         if (Terminated()) break;
-        // Everything queued so far is taken at once and handled outside the lock: the receiving thread never
-        // waits for a running event handler, and one wake-up serves a whole burst.
-        batch.swap(FFrames);
-        lock.unlock();
+        {
+            // Everything queued so far is taken at once and handled outside the lock: the receiving thread
+            // never waits for a running event handler, and one wake-up serves a whole burst.
+            std::lock_guard guard(FLock);
+            batch.swap(FFrames);
+        }
+        if (batch.empty()) {
+            FFrameQueued.Wait(epoch);
+            continue;
+        }
         size_t handled = 0;
+        size_t count = 0;
         {
             // Declared first, released last: the engine may be destroyed right here when this was its last
             // holder. Taken once for the whole burst.
@@ -148,16 +156,21 @@ void TkezAMQPChannelThread::Execute() {
             for (std::unique_ptr<TkezAMQPFrame>& frame : batch) {
                 if (Terminated() || (FOwnerGuard && !ownerAlive)) break;
                 handled += static_cast<size_t>(frame->Header().Size());
+                ++count;
                 Handle(*frame);
-                frame.reset();
+                // What the handling made of the frame goes now, not with the rest of the burst.
+                frame->Clear();
             }
         }
         size_t dropped = 0;
-        for (const std::unique_ptr<TkezAMQPFrame>& frame : batch)
-            if (frame) dropped += static_cast<size_t>(frame->Header().Size());
+        for (size_t i = count; i < batch.size(); ++i)
+            dropped += static_cast<size_t>(batch[i]->Header().Size());
         const size_t frames = batch.size();
-        batch.clear();
-        lock.lock();
+        if (FPool)
+            FPool->Return(batch);
+        else
+            batch.clear();
+        std::lock_guard guard(FLock);
         FBytes -= handled + dropped;
         FPending -= frames;
         if (FReceiverWaiting) FSpaceFreed.notify_all();
@@ -189,9 +202,10 @@ TkezAMQPChannelThreadItem::~TkezAMQPChannelThreadItem() {
 }
 
 std::shared_ptr<TkezAMQPChannelThread>
-TkezAMQPChannelThreadItem::StartWorker(TkezAMQPChannelThread::TOwnerGuard aOwnerGuard, size_t aQueueLimit) {
-    FThread =
-        std::make_shared<TkezAMQPChannelThread>("AMQP channel " + ID(), std::move(aOwnerGuard), aQueueLimit);
+TkezAMQPChannelThreadItem::StartWorker(TkezAMQPChannelThread::TOwnerGuard aOwnerGuard, size_t aQueueLimit,
+                                       std::shared_ptr<TkezAMQPFramePool> aPool) {
+    FThread = std::make_shared<TkezAMQPChannelThread>("AMQP channel " + ID(), std::move(aOwnerGuard),
+                                                      aQueueLimit, std::move(aPool));
     std::weak_ptr<TkezAMQPChannelThreadItem> weak = weak_from_this();
     FThread->OnAfterReadFrame = [weak](TObject* aFrame) {
         if (auto entry = weak.lock()) entry->OnAfterReadFrameEvent(aFrame);
@@ -278,7 +292,7 @@ TkezAMQPChannelThreads::TItemPtr TkezAMQPChannelThreads::CreateEntry(uint16_t aN
     entry->OnException = [this](TObject* aSender, const std::exception& E) {
         OnItemExceptionEvent(aSender, E);
     };
-    auto worker = entry->StartWorker(FOwnerGuard, FQueueLimit);
+    auto worker = entry->StartWorker(FOwnerGuard, FQueueLimit, FFramePool);
     std::lock_guard guard(FWorkersLock);
     PruneFinishedWorkers();
     FWorkers.push_back(std::move(worker));

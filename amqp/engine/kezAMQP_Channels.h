@@ -7,13 +7,14 @@
 #pragma once
 
 #include "kezAMQP_Events.h"
+#include "kezAMQP_FramePool.h"
 #include "kezBase_Clock.h"
+#include "kezBase_WakeSignal.h"
 #include "kezWebSocket_Classes_Queues.h"
 #include "kezWebSocket_Classes_Threads.h"
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -71,14 +72,15 @@ struct TkezAMQPChannelThreadRequest {
 
 // The worker of one channel: blocks until a frame is queued, then parses and handles the queued frames one by
 // one, in arrival order, outside the queue lock.
-using TkezAMQPFrames = std::vector<std::unique_ptr<TkezAMQPFrame>>;
 
 class TkezAMQPChannelThread : public TkezVoxThread {
 public:
     // Returns a token that keeps the engine alive while a frame is handled, or null when the engine is going.
     using TOwnerGuard = std::function<std::shared_ptr<void>()>;
 
-    TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwnerGuard, size_t aQueueLimit);
+    // Handled frames go back to aPool when there is one.
+    TkezAMQPChannelThread(std::string aName, TOwnerGuard aOwnerGuard, size_t aQueueLimit,
+                          std::shared_ptr<TkezAMQPFramePool> aPool);
     ~TkezAMQPChannelThread() override;
 
     // Queues frames, waking the worker once; waits while the queue holds more than its limit, so that a slow
@@ -106,11 +108,13 @@ private:
 
     TOwnerGuard FOwnerGuard;
     const size_t FQueueLimit;
+    const std::shared_ptr<TkezAMQPFramePool> FPool;
     mutable std::mutex FLock;
-    std::condition_variable FFrameQueued;
+    TkezWakeSignal FFrameQueued;
     std::condition_variable FSpaceFreed;
     std::condition_variable FDrained;
-    std::deque<std::unique_ptr<TkezAMQPFrame>> FFrames;
+    // Swapped with the worker's batch, so that both vectors keep their room and queueing allocates nothing.
+    TkezAMQPFrames FFrames;
     size_t FBytes = 0;
     // Frames queued or being handled.
     size_t FPending = 0;
@@ -170,7 +174,8 @@ protected:
 private:
     friend class TkezAMQPChannelThreads;
     std::shared_ptr<TkezAMQPChannelThread> StartWorker(TkezAMQPChannelThread::TOwnerGuard aOwnerGuard,
-                                                       size_t aQueueLimit);
+                                                       size_t aQueueLimit,
+                                                       std::shared_ptr<TkezAMQPFramePool> aPool);
 
     const uint16_t FNumber;
     const std::string FChannel;
@@ -210,6 +215,8 @@ public:
     TkezThreadSafeInteger& Id() noexcept { return FId; }
     void SetOwnerGuard(TkezAMQPChannelThread::TOwnerGuard aGuard) { FOwnerGuard = std::move(aGuard); }
     void SetQueueLimit(size_t aBytes) noexcept { FQueueLimit = aBytes; }
+    // Where the workers return handled frames; set before the first entry is made.
+    void SetFramePool(std::shared_ptr<TkezAMQPFramePool> aPool) { FFramePool = std::move(aPool); }
     // Stops every worker and waits for them (never for the calling thread's own); entries are released.
     void Shutdown();
 
@@ -228,6 +235,7 @@ private:
     TkezThreadSafeInteger FId;
     TkezAMQPChannelThread::TOwnerGuard FOwnerGuard;
     size_t FQueueLimit = AMQPChannelQueueLimit;
+    std::shared_ptr<TkezAMQPFramePool> FFramePool;
     std::mutex FWorkersLock;
     std::vector<std::shared_ptr<TkezAMQPChannelThread>> FWorkers;
 };

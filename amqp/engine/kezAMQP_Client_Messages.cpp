@@ -129,7 +129,15 @@ void TkezAMQP_Client::StartMessage(TkezAMQPFrame& aFrame, const TkezAMQPFramePay
     if (const TEntryPtr entry = ReplyEntry(aFrame)) {
         TkezAMQPMessageContent& message = entry->MessageContent();
         message.Clear();
-        message.SetPayload(&aPayload);
+        // The frame is done with once handled: its argument object becomes the message's, without a copy.
+        TkezAMQPFramePayloadType_Method& method = aFrame.Payload_Method();
+        if (method.Payload() == &aPayload) {
+            std::unique_ptr<TkezAMQPFramePayload_Method> owned = method.ReleasePayload();
+            message.AdoptPayload(std::unique_ptr<TkezAMQPFramePayload_Method_Basic>(
+                static_cast<TkezAMQPFramePayload_Method_Basic*>(owned.release())));
+        } else {
+            message.SetPayload(&aPayload);
+        }
     }
 }
 
@@ -153,8 +161,13 @@ void TkezAMQP_Client::DoReadFrameContentHeader(TkezAMQPFrame& aFrame,
     if (!entry) return;
     TkezAMQPMessageContent& message = entry->MessageContent();
     if (!message.Payload()) RaiseAMQPException(505);
-    message.SetHeader(&aHeader);
-    if (aHeader.BodySize() == 0) DoMessageComplete(*entry);
+    const uint64_t bodySize = aHeader.BodySize();
+    // As with the arguments: the frame's header becomes the message's.
+    if (&aFrame.Payload_ContentHeader() == &aHeader)
+        message.AdoptHeader(aFrame.ReleasePayload_ContentHeader());
+    else
+        message.SetHeader(&aHeader);
+    if (bodySize == 0) DoMessageComplete(*entry);
 }
 
 void TkezAMQP_Client::DoReadFrameContentBody(TkezAMQPFrame& aFrame,

@@ -37,6 +37,7 @@ void TkezIOHandlerSocket::Open(int aSocket, const std::string& aHost, uint16_t a
     FHost = aHost;
     FPort = aPort;
     FClosedByPeer.store(false, std::memory_order_release);
+    FReceiveTimeoutMs = 0;
     FSocket.store(aSocket, std::memory_order_release);
     FOpened.store(true, std::memory_order_release);
 }
@@ -91,16 +92,38 @@ ptrdiff_t TkezIOHandlerSocket::ReceiveRaw(uint8_t* aBuffer, size_t aSize) {
 bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
     std::shared_lock use(FSocketUse);
     if (!Opened() || FClosedByPeer.load(std::memory_order_acquire) || !Readable()) return false;
-    if (!HasPendingRaw()) {
-        pollfd waiter{Handle(), POLLIN, 0};
-        int ready = 0;
-        do
-            ready = ::poll(&waiter, 1, aTimeoutMs < 0 ? -1 : aTimeoutMs);
-        while (ready < 0 && errno == EINTR);
-        if (ready < 0) RaiseLastSocketError();
-        if (ready == 0 || !Opened()) return false;
+    if (HasPendingRaw()) return ReceiveAvailable(0);
+    if (WaitsInReceive()) return ReceiveAvailable(aTimeoutMs);
+    pollfd waiter{Handle(), POLLIN, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&waiter, 1, aTimeoutMs < 0 ? -1 : aTimeoutMs);
+    while (ready < 0 && errno == EINTR);
+    if (ready < 0) RaiseLastSocketError();
+    if (ready == 0 || !Opened()) return false;
+    return ReceiveAvailable(0);
+}
+
+ptrdiff_t TkezIOHandlerSocket::ReceiveWaiting(uint8_t* aBuffer, size_t aSize, int aTimeoutMs) {
+    if (aTimeoutMs != FReceiveTimeoutMs) {
+        // A zero time-out means "without limit" to the socket.
+        const timeval limit{aTimeoutMs < 0 ? 0 : aTimeoutMs / 1000,
+                            aTimeoutMs < 0 ? 0 : aTimeoutMs % 1000 * 1000};
+        SetOption(Handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        FReceiveTimeoutMs = aTimeoutMs;
     }
-    // Take in what is there now, without waiting further; the block handed on is as large as what came.
+    for (;;) {
+        const ssize_t n = ::recv(Handle(), aBuffer, aSize, 0);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+        RaiseLastSocketError();
+    }
+}
+
+bool TkezIOHandlerSocket::ReceiveAvailable(int aWaitMs) {
+    // Takes in what is there now (after the first receive's wait); the block handed on is as large as what
+    // came.
     TBytes arrived;
     {
         std::lock_guard scratchGuard(FScratchLock);
@@ -113,10 +136,12 @@ bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
             if (arrived.size() - filled < MinRoom)
                 arrived.resize(filled + std::clamp(filled, MinRoom, ReadChunk));
             const size_t room = arrived.size() - filled;
-            const ptrdiff_t n = ReceiveRaw(arrived.data() + filled, room);
+            const ptrdiff_t n = filled == 0 && aWaitMs != 0 ? ReceiveWaiting(arrived.data(), room, aWaitMs)
+                                                            : ReceiveRaw(arrived.data() + filled, room);
             if (n < 0) break;
             if (n == 0) {
-                FClosedByPeer.store(true, std::memory_order_release);
+                // A socket closed here (shut down to wake this wait) is not a peer's close.
+                if (Opened()) FClosedByPeer.store(true, std::memory_order_release);
                 break;
             }
             filled += static_cast<size_t>(n);

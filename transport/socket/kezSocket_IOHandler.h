@@ -101,6 +101,9 @@ protected:
     virtual void SendRaw(const uint8_t* aBuffer, size_t aSize);
     // Octets the handler holds already decoded, ready without waiting on the socket (TLS).
     virtual bool HasPendingRaw() const { return false; }
+    // Whether a read may wait in the receive itself: one system call instead of a readiness wait and a
+    // receive. A handler whose ReceiveRaw is not the socket's own (TLS) waits for readiness instead.
+    virtual bool WaitsInReceive() const { return true; }
     // Whether reading can start at all (a TLS handler: once its session stands).
     virtual bool Readable() const { return true; }
     // Called with the socket in hand, before it is shut down and closed.
@@ -110,10 +113,17 @@ protected:
 
 private:
     void SendAll(TBytesView aBytes);
+    // Under the socket-use lock, with the socket open: moves what has arrived into the input buffer. The
+    // first receive waits up to aWaitMs (negative: without limit; 0: not at all).
+    bool ReceiveAvailable(int aWaitMs);
+    // A receive that waits up to aTimeoutMs (negative: without limit); -1 when nothing came in that time.
+    ptrdiff_t ReceiveWaiting(uint8_t* aBuffer, size_t aSize, int aTimeoutMs);
 
     std::atomic<int> FSocket{-1};
     std::atomic<bool> FOpened{false};
     std::atomic<bool> FClosedByPeer{false};
+    // The receive time-out the socket has now; set again only when a wait asks for another one.
+    int FReceiveTimeoutMs = 0;
     std::string FHost;
     uint16_t FPort = 0;
     // Shared by every call that uses the socket; Close takes it exclusively, so the descriptor is never

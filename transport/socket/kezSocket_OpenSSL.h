@@ -75,6 +75,8 @@ protected:
     ptrdiff_t ReceiveRaw(uint8_t* aBuffer, size_t aSize) override;
     void SendRaw(const uint8_t* aBuffer, size_t aSize) override;
     bool HasPendingRaw() const override;
+    // Records arrive and are decoded within ReceiveRaw, which never waits.
+    bool WaitsInReceive() const override { return false; }
     bool Readable() const override { return PassThrough() || FSSL != nullptr; }
     void DoClose() override;
     // Around every call into the session; a descendant shared by a reader and writers locks here.
