@@ -18,6 +18,8 @@ namespace {
 constexpr size_t MaxReadPerWait = 4 * 1024 * 1024;
 constexpr size_t ReadChunk = 256 * 1024;
 constexpr size_t MinRoom = 16 * 1024;
+// The largest block a wait fills, and so the largest one kept for the next.
+constexpr size_t MaxKeptBlock = MaxReadPerWait + ReadChunk;
 // Writes at least this large skip the write buffer when it is empty: they go out whole anyway.
 constexpr size_t DirectWriteSize = 64 * 1024;
 
@@ -69,7 +71,7 @@ TBytes TkezIOHandlerSocket::TakeInput(size_t aCount) {
 
 void TkezIOHandlerSocket::RecycleBlock(TBytes aBlock) {
     // One block is kept, never more than a whole wait's worth.
-    if (aBlock.capacity() > MaxReadPerWait + ReadChunk) return;
+    if (aBlock.capacity() > MaxKeptBlock) return;
     std::lock_guard guard(FScratchLock);
     if (aBlock.capacity() > FSpare.capacity()) FSpare = std::move(aBlock);
 }
@@ -133,8 +135,14 @@ bool TkezIOHandlerSocket::ReceiveAvailable(int aWaitMs) {
         arrived = std::move(FSpare);
         size_t filled = 0;
         while (filled < MaxReadPerWait) {
-            if (arrived.size() - filled < MinRoom)
-                arrived.resize(filled + std::clamp(filled, MinRoom, ReadChunk));
+            if (arrived.size() - filled < MinRoom) {
+                const size_t wanted = filled + std::clamp(filled, MinRoom, ReadChunk);
+                // Grown geometrically but never beyond what RecycleBlock keeps: a block that outgrew it would
+                // be freed after every large read and the next one would fault its pages in anew.
+                if (wanted > arrived.capacity())
+                    arrived.reserve(std::min(std::max(wanted, 2 * arrived.capacity()), MaxKeptBlock));
+                arrived.resize(wanted);
+            }
             const size_t room = arrived.size() - filled;
             const ptrdiff_t n = filled == 0 && aWaitMs != 0 ? ReceiveWaiting(arrived.data(), room, aWaitMs)
                                                             : ReceiveRaw(arrived.data() + filled, room);
