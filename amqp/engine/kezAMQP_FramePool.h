@@ -18,14 +18,13 @@ class TkezAMQPFramePool {
 public:
     // Frames kept at most; what comes back beyond this is freed.
     static constexpr size_t Capacity = 4096;
-    // A frame whose payload buffer has grown beyond AMQPFrameKeptPayload goes, so that a pool never holds
-    // large blocks.
 
     // Moves every kept frame to the end of aStock (one lock for all of them); for the receiving thread.
     void TakeAll(TkezAMQPFrames& aStock);
     // Takes back handled frames, all at once; each is cleared here, on the thread that handled it, so that
-    // what the handling allocated is freed where it was allocated. Null entries are skipped; aFrames is left
-    // empty.
+    // what the handling allocated is freed where it was allocated. A frame whose payload buffer has grown
+    // beyond AMQPFrameKeptPayload is freed, so that the pool never holds large blocks. Null entries are
+    // skipped; aFrames is left empty.
     void Return(TkezAMQPFrames& aFrames);
 
 private:

@@ -26,6 +26,17 @@ constexpr size_t DirectWriteSize = 64 * 1024;
 void SetOption(int aSocket, int aLevel, int aName, const void* aValue, socklen_t aSize) {
     if (aSocket >= 0 && ::setsockopt(aSocket, aLevel, aName, aValue, aSize) != 0) RaiseLastSocketError();
 }
+
+// One receive: the octets read (0: the peer closed), or -1 when nothing came (or, waiting, not in time).
+ptrdiff_t Receive(int aSocket, uint8_t* aBuffer, size_t aSize, int aFlags) {
+    for (;;) {
+        const ssize_t n = ::recv(aSocket, aBuffer, aSize, aFlags);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
+        RaiseLastSocketError();
+    }
+}
 } // namespace
 
 TkezIOHandlerSocket::~TkezIOHandlerSocket() {
@@ -82,13 +93,7 @@ void TkezIOHandlerSocket::ClearInputBuffer() {
 }
 
 ptrdiff_t TkezIOHandlerSocket::ReceiveRaw(uint8_t* aBuffer, size_t aSize) {
-    for (;;) {
-        const ssize_t n = ::recv(Handle(), aBuffer, aSize, MSG_DONTWAIT);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
-        RaiseLastSocketError();
-    }
+    return Receive(Handle(), aBuffer, aSize, MSG_DONTWAIT);
 }
 
 bool TkezIOHandlerSocket::CheckForDataOnSource(int aTimeoutMs) {
@@ -114,13 +119,7 @@ ptrdiff_t TkezIOHandlerSocket::ReceiveWaiting(uint8_t* aBuffer, size_t aSize, in
         SetOption(Handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
         FReceiveTimeoutMs = aTimeoutMs;
     }
-    for (;;) {
-        const ssize_t n = ::recv(Handle(), aBuffer, aSize, 0);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;
-        RaiseLastSocketError();
-    }
+    return Receive(Handle(), aBuffer, aSize, 0);
 }
 
 bool TkezIOHandlerSocket::ReceiveAvailable(int aWaitMs) {
