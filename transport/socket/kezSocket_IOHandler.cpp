@@ -155,8 +155,13 @@ bool TkezIOHandlerSocket::ReceiveAvailable(int aWaitMs) {
             if (static_cast<size_t>(n) < room && !HasPendingRaw()) break;
         }
         arrived.resize(filled);
+        // A wait that brought nothing keeps its block for the next one: dropping it would make the next wait
+        // grow a new block from nothing.
+        if (filled == 0) {
+            FSpare = std::move(arrived);
+            return false;
+        }
     }
-    if (arrived.empty()) return false;
     std::lock_guard guard(FInputLock);
     if (FInput.empty())
         FInput = std::move(arrived);
