@@ -4,6 +4,8 @@
 #include "kezAMQP_Classes_Queue.h"
 #include "kezAMQP_WireBuffer.h"
 
+#include <algorithm>
+
 namespace kez {
 
 // --- the method payload kind and its argument factory ---
@@ -152,6 +154,27 @@ int32_t TkezAMQPFrame::Read(TBytesView aBytes, int32_t aOffset) {
     if (available < AMQPFrameOverhead || available - AMQPFrameOverhead < static_cast<size_t>(size)) return 0;
     FPayload.Read(aBytes, size, aOffset + AMQPFrameHeaderSize);
     return size + AMQPFrameOverhead;
+}
+
+void TkezAMQPFrame::BeginRead(TBytesView aHeader) {
+    if (aHeader.size() < static_cast<size_t>(AMQPFrameHeaderSize)) RaiseAMQPException(501);
+    aHeader = aHeader.first(AMQPFrameHeaderSize);
+    FHeader.Read(aHeader, 0);
+    DoCheckFrame(aHeader, 0);
+    // Room for the whole payload at once, but not on a header's word alone for a huge one: it grows with
+    // the octets that really come.
+    constexpr size_t MaxReservedPayload = 1024 * 1024;
+    FPayload.Start(std::min(static_cast<size_t>(FHeader.Size()), MaxReservedPayload));
+}
+
+bool TkezAMQPFrame::ContinueRead(TBytesView aBytes, size_t& aTaken) {
+    const size_t lacking = static_cast<size_t>(FHeader.Size()) - FPayload.Payload().size();
+    aTaken = std::min(lacking, aBytes.size());
+    FPayload.Append(aBytes.first(aTaken));
+    if (aTaken == aBytes.size()) return false;
+    if (aBytes[aTaken] != AMQPFrameEnd) RaiseAMQPException(501);
+    ++aTaken;
+    return true;
 }
 
 void TkezAMQPFrame::DoReadPayload() {

@@ -39,6 +39,12 @@ public:
     // Copies aSize octets at aOffset; a size of 0 or below leaves the payload unchanged.
     void Read(TBytesView aBytes, int32_t aSize, int32_t aOffset);
     void Clear() noexcept { FPayload.clear(); }
+    // Gathers a payload that arrives in pieces: Start empties it and makes room for aSize octets.
+    void Start(size_t aSize) {
+        FPayload.clear();
+        FPayload.reserve(aSize);
+    }
+    void Append(TBytesView aOctets) { FPayload.insert(FPayload.end(), aOctets.begin(), aOctets.end()); }
     // Hands the octets over, leaving the payload empty.
     TBytes Release() noexcept { return std::move(FPayload); }
 
@@ -82,6 +88,13 @@ public:
     // not yet hold all of it. The header is checked as soon as its seven octets are there, so an oversized
     // frame is refused before anything waits for its payload. Raises TkezAMQPException on a failed check.
     int32_t Read(TBytesView aBytes, int32_t aOffset);
+    // Reads a frame that arrives in pieces (one cut by the end of a received block). BeginRead takes the
+    // seven header octets and checks them as Read does; ContinueRead then takes from the front of aBytes what
+    // the frame still lacks, sets aTaken to the octets it took and returns true once the frame-end octet has
+    // come (raising 501 when it is not the frame end). The payload gathers in the frame's own buffer: the
+    // octets are copied once, never set aside first.
+    void BeginRead(TBytesView aHeader);
+    bool ContinueRead(TBytesView aBytes, size_t& aTaken);
     // Parses the raw payload into the kind of the frame type; fires OnReadFrame through the payload kind.
     virtual void DoReadPayload();
 

@@ -84,8 +84,8 @@ void TkezAMQP::Read(TStream& aData) {
 }
 
 void TkezAMQP::DoReadBytes(TBytesView aBytes) {
-    // Frames are read straight from the block. Only a frame cut by the block's end is copied aside, and it is
-    // completed from the next block with just the octets it lacks.
+    // Frames are read straight from the block. A frame cut by the block's end gathers its payload in its own
+    // buffer as the following blocks bring it; only a header cut in two is set aside.
     TBytesView rest = aBytes;
     size_t offset = 0;
     // Consecutive frames of one channel go to its worker together.
@@ -109,38 +109,51 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
             frame->SetMaxSize(maxSize);
             return frame;
         };
-        while (!FBytes.empty()) {
-            auto frame = newFrame();
-            // Reading checks the header as soon as it is whole, before more octets are gathered for it.
-            const int32_t consumed =
-                FBytes.size() >= static_cast<size_t>(AMQPFrameHeaderSize) ? frame->Read(FBytes, 0) : 0;
-            if (consumed > 0) {
-                run.push_back(std::move(frame));
-                FBytes.clear();
-                break;
-            }
-            const size_t whole = FBytes.size() < static_cast<size_t>(AMQPFrameHeaderSize)
-                                     ? static_cast<size_t>(AMQPFrameHeaderSize)
-                                     : static_cast<size_t>(frame->Header().Size()) + AMQPFrameOverhead;
-            FFrameStock.push_back(std::move(frame));
-            if (rest.empty()) return;
-            const size_t take = std::min(whole - FBytes.size(), rest.size());
-            FBytes.insert(FBytes.end(), rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(take));
+        // The header is checked as soon as it is whole, before more octets are gathered for its frame.
+        const auto beginPending = [&](TBytesView aHeader) {
+            FPending = newFrame();
+            FPending->BeginRead(aHeader);
+        };
+        constexpr size_t headerSize = AMQPFrameHeaderSize;
+        if (!FHeaderPart.empty()) {
+            const size_t take = std::min(headerSize - FHeaderPart.size(), rest.size());
+            FHeaderPart.insert(FHeaderPart.end(), rest.begin(),
+                               rest.begin() + static_cast<std::ptrdiff_t>(take));
             rest = rest.subspan(take);
+            if (FHeaderPart.size() < headerSize) return;
+            beginPending(FHeaderPart);
+            FHeaderPart.clear();
         }
-        while (rest.size() - offset >= static_cast<size_t>(AMQPFrameOverhead)) {
-            auto frame = newFrame();
-            // Offsets stay within one block; a block beyond 2 GiB is cut into views the frame reader can
-            // address.
-            const size_t window = std::min<size_t>(rest.size() - offset, INT32_MAX);
-            const int32_t consumed = frame->Read(rest.subspan(offset, window), 0);
-            if (consumed == 0) {
-                FFrameStock.push_back(std::move(frame));
+        for (;;) {
+            if (FPending) {
+                size_t taken = 0;
+                const bool whole = FPending->ContinueRead(rest.subspan(offset), taken);
+                offset += taken;
+                if (!whole) break;
+                if (!run.empty() && run.front()->Header().Channel() != FPending->Header().Channel()) flush();
+                run.push_back(std::move(FPending));
+            }
+            while (rest.size() - offset >= static_cast<size_t>(AMQPFrameOverhead)) {
+                auto frame = newFrame();
+                // Offsets stay within one block; a block beyond 2 GiB is cut into views the frame reader can
+                // address.
+                const size_t window = std::min<size_t>(rest.size() - offset, INT32_MAX);
+                const int32_t consumed = frame->Read(rest.subspan(offset, window), 0);
+                if (consumed == 0) {
+                    FFrameStock.push_back(std::move(frame));
+                    break;
+                }
+                offset += static_cast<size_t>(consumed);
+                if (!run.empty() && run.front()->Header().Channel() != frame->Header().Channel()) flush();
+                run.push_back(std::move(frame));
+            }
+            const TBytesView tail = rest.subspan(offset);
+            if (tail.size() < headerSize) {
+                FHeaderPart.assign(tail.begin(), tail.end());
                 break;
             }
-            offset += static_cast<size_t>(consumed);
-            if (!run.empty() && run.front()->Header().Channel() != frame->Header().Channel()) flush();
-            run.push_back(std::move(frame));
+            beginPending(tail);
+            offset += headerSize;
         }
         flush();
     } catch (const std::exception& e) {
@@ -149,11 +162,10 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
             flush();
         } catch (...) {}
         // The rest of the block is dropped with the frame that failed.
-        FBytes.clear();
+        FHeaderPart.clear();
+        FPending.reset();
         DoException(e);
-        return;
     }
-    FBytes.assign(rest.begin() + static_cast<std::ptrdiff_t>(offset), rest.end());
 }
 
 void TkezAMQP::DoException(const std::exception& E) {

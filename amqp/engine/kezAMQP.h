@@ -134,7 +134,10 @@ protected:
 private:
     std::once_flag FChannelsCreated;
     std::unique_ptr<TkezAMQPChannelThreads> FChannels;
-    TBytes FBytes; // the incomplete tail of the received stream
+    // The incomplete tail of the received stream: a frame whose header has come and whose payload is
+    // gathering, or the first octets of a header.
+    std::unique_ptr<TkezAMQPFrame> FPending;
+    TBytes FHeaderPart;
     // The receiving side's frames: made or reused from the pool, gathered into runs of one channel.
     std::shared_ptr<TkezAMQPFramePool> FFramePool = std::make_shared<TkezAMQPFramePool>();
     TkezAMQPFrames FFrameStock;
