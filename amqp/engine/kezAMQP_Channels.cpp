@@ -1,5 +1,7 @@
 #include "kezAMQP_Channels.h"
 
+#include "kezAMQP_Helpers.h"
+#include "kezAMQP_WireBuffer.h"
 #include "kezBase_Format.h"
 
 #include <stdexcept>
@@ -94,17 +96,55 @@ bool TkezAMQPChannelThread::WaitForSpace(std::unique_lock<std::mutex>& aLock, si
     return !Terminated(); // the channel is going; its frames go with it
 }
 
+bool TkezAMQPChannelThread::GivesWork(const TkezAMQPFrame& aFrame) noexcept {
+    // The content header and the body frames of a delivered message only gather octets until the message is
+    // whole: the worker is woken for the whole message, not once per received block of a large one. Content
+    // that did not follow its method (or does not add up) wakes it at once, so that it reports the fault.
+    const TBytes& payload = aFrame.Payload().Payload();
+    switch (aFrame.Header().Type()) {
+    case amqpFrameMethod: {
+        const TkezAMQPMethod method = payload.size() >= 4
+                                          ? GetAMQPMethod(GetAMQPClass(wire::LoadBE16(payload.data())),
+                                                          wire::LoadBE16(payload.data() + 2))
+                                          : amqpMethodNone;
+        FContent = method == amqpBasicDeliver || method == amqpBasicGetOk || method == amqpBasicReturn
+                       ? contentHeaderDue
+                       : contentNone;
+        return true;
+    }
+    case amqpFrameHeader:
+        // Class, weight, then the body size.
+        if (FContent == contentHeaderDue && payload.size() >= 12) {
+            FContentLeft = wire::LoadBE64(payload.data() + 4);
+            FContent = FContentLeft > 0 ? contentBodyDue : contentNone;
+            return FContent == contentNone;
+        }
+        break;
+    case amqpFrameBody:
+        if (FContent == contentBodyDue && static_cast<uint64_t>(aFrame.Header().Size()) < FContentLeft) {
+            FContentLeft -= static_cast<uint64_t>(aFrame.Header().Size());
+            return false;
+        }
+        break;
+    default: break;
+    }
+    FContent = contentNone;
+    return true;
+}
+
 void TkezAMQPChannelThread::AddFrames(TkezAMQPFrames& aFrames) {
     std::unique_lock lock(FLock);
+    bool work = false;
     for (std::unique_ptr<TkezAMQPFrame>& frame : aFrames) {
         const auto size = static_cast<size_t>(frame->Header().Size());
         if (!WaitForSpace(lock, size)) return;
+        work = GivesWork(*frame) || work;
         FFrames.push_back(std::move(frame));
         FBytes += size;
         ++FPending;
     }
     lock.unlock();
-    FFrameQueued.Notify();
+    if (work) FFrameQueued.Notify();
 }
 
 void TkezAMQPChannelThread::AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame) {
@@ -120,6 +160,8 @@ size_t TkezAMQPChannelThread::QueuedBytes() const {
 
 void TkezAMQPChannelThread::WaitDrained(TkezClockPoint aDeadline) {
     if (IsCurrentThread()) return;
+    // Frames of an incomplete message are handled too.
+    FFrameQueued.Notify();
     std::unique_lock lock(FLock);
     FDrained.wait_until(lock, aDeadline, [this] { return FPending == 0 || Terminated(); });
 }

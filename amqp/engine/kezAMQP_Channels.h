@@ -83,8 +83,8 @@ public:
                           std::shared_ptr<TkezAMQPFramePool> aPool);
     ~TkezAMQPChannelThread() override;
 
-    // Queues frames, waking the worker once; waits while the queue holds more than its limit, so that a slow
-    // channel throttles the receiving thread instead of growing without end.
+    // Queues frames, waking the worker once when it has something to act on; waits while the queue holds more
+    // than its limit, so that a slow channel throttles the receiving thread instead of growing without end.
     void AddFrames(TkezAMQPFrames& aFrames);
     void AddFrame(std::unique_ptr<TkezAMQPFrame> aFrame);
     size_t QueuedBytes() const;
@@ -105,6 +105,8 @@ private:
     void Handle(TkezAMQPFrame& aFrame);
     // Waits, under aLock, until aSize more octets fit or the worker stops; false when it stopped.
     bool WaitForSpace(std::unique_lock<std::mutex>& aLock, size_t aSize);
+    // Whether the worker has something to act on once aFrame is queued behind the frames before it.
+    bool GivesWork(const TkezAMQPFrame& aFrame) noexcept;
 
     TOwnerGuard FOwnerGuard;
     const size_t FQueueLimit;
@@ -119,6 +121,10 @@ private:
     // Frames queued or being handled.
     size_t FPending = 0;
     bool FReceiverWaiting = false;
+    // Where the receiving side stands in a delivered message, and the body octets it still lacks.
+    enum TContentState { contentNone, contentHeaderDue, contentBodyDue };
+    TContentState FContent = contentNone;
+    uint64_t FContentLeft = 0;
 };
 
 class TkezAMQPChannelThreads;
