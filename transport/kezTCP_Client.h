@@ -35,6 +35,7 @@ public:
     TkezReadExceptionEvent OnReadException;
 
 protected:
+    void Execute() override;
     void Run() override;
     void DoReadMessage();
     void DoReadException(const std::exception& E);
