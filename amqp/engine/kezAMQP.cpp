@@ -94,6 +94,10 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
         Channels().AddFrames(run);
         run.clear();
     };
+    const auto addToRun = [&](std::unique_ptr<TkezAMQPFrame> aFrame) {
+        if (!run.empty() && run.front()->Header().Channel() != aFrame->Header().Channel()) flush();
+        run.push_back(std::move(aFrame));
+    };
     try {
         const int32_t maxSize = MaxFrameSizeInForce();
         const auto newFrame = [&] {
@@ -130,8 +134,7 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
                 const bool whole = FPending->ContinueRead(rest.subspan(offset), taken);
                 offset += taken;
                 if (!whole) break;
-                if (!run.empty() && run.front()->Header().Channel() != FPending->Header().Channel()) flush();
-                run.push_back(std::move(FPending));
+                addToRun(std::move(FPending));
             }
             while (rest.size() - offset >= static_cast<size_t>(AMQPFrameOverhead)) {
                 auto frame = newFrame();
@@ -144,8 +147,7 @@ void TkezAMQP::DoReadBytes(TBytesView aBytes) {
                     break;
                 }
                 offset += static_cast<size_t>(consumed);
-                if (!run.empty() && run.front()->Header().Channel() != frame->Header().Channel()) flush();
-                run.push_back(std::move(frame));
+                addToRun(std::move(frame));
             }
             const TBytesView tail = rest.subspan(offset);
             if (tail.size() < headerSize) {
