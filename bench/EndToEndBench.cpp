@@ -48,12 +48,19 @@ struct TFigures {
     double CpuPer100k() const { return Cpu * 100000.0 / static_cast<double>(Messages); }
 };
 
-// Measures wall and process CPU time around aRun.
-TFigures Measure(size_t aMessages, const std::function<void()>& aRun) {
+// Measures wall and process CPU time around aRun. KEZ_BENCH_VERBOSE=1 prints each half on its own to stderr:
+// the halves of one client can differ by more than the two clients do.
+TFigures Measure(const char* aWhat, size_t aMessages, const std::function<void()>& aRun) {
     const double cpu = CpuSeconds();
     const auto start = TSteady::now();
     aRun();
-    return {aMessages, std::chrono::duration<double>(TSteady::now() - start).count(), CpuSeconds() - cpu};
+    const TFigures figures{aMessages, std::chrono::duration<double>(TSteady::now() - start).count(),
+                           CpuSeconds() - cpu};
+    static const bool verbose = std::getenv("KEZ_BENCH_VERBOSE") != nullptr;
+    if (verbose)
+        std::fprintf(stderr, "  %-24s %8zu msgs %8.3f s %8.3f CPU s\n", aWhat, aMessages, figures.Seconds,
+                     figures.Cpu);
+    return figures;
 }
 
 struct TLatency {
@@ -135,15 +142,25 @@ public:
         FAMQP.CancelConsumeEx("bench", "consumer", 10000);
     }
 
+    // Driven from the delivery handler, as an application of an event-driven client would: each delivery
+    // ends one round trip and publishes the next, so the figure is publish-to-handler, without a hand-over
+    // to a waiting thread of the benchmark's own.
     std::vector<double> RoundTrips(const std::string& aQueue, size_t aCount) override {
         Expect(aCount, false);
         FAMQP.ConsumeEx("bench", aQueue, "latency", false, true, false, 10000);
         std::vector<double> micros;
-        for (size_t i = 0; i < aCount; ++i) {
-            const auto start = TSteady::now();
-            FAMQP.PublishMessage("bench", "", aQueue, std::string(16, 'l'), false, false);
-            Wait([&] { return FDelivered > i; });
-            micros.push_back(std::chrono::duration<double, std::micro>(TSteady::now() - start).count());
+        micros.reserve(aCount);
+        {
+            std::lock_guard guard(FLock);
+            FTrips = &micros;
+            FTripQueue = aQueue;
+            FTripStart = TSteady::now();
+        }
+        FAMQP.PublishMessage("bench", "", aQueue, FTripBody, false, false);
+        Wait([&] { return FDelivered >= FExpected; });
+        {
+            std::lock_guard guard(FLock);
+            FTrips = nullptr;
         }
         FAMQP.CancelConsumeEx("bench", "latency", 10000);
         return micros;
@@ -160,14 +177,22 @@ private:
     void OnDeliver(uint64_t aTag) {
         bool last = false;
         bool ack = false;
+        bool trip = false;
         {
             std::lock_guard guard(FLock);
             ++FDelivered;
             last = FDelivered >= FExpected;
             ack = FAck && (FDelivered % AckEvery == 0 || last);
+            if (FTrips) {
+                const auto now = TSteady::now();
+                FTrips->push_back(std::chrono::duration<double, std::micro>(now - FTripStart).count());
+                FTripStart = now;
+                trip = !last;
+            }
         }
         if (ack) FAMQP.AckMessage("bench", aTag, true);
-        if (last || !FAck) FChanged.notify_all();
+        if (trip) FAMQP.PublishMessage("bench", "", FTripQueue, FTripBody, false, false);
+        if (last) FChanged.notify_all();
     }
     void Signal() {
         std::lock_guard guard(FLock);
@@ -187,6 +212,11 @@ private:
     size_t FDelivered = 0;
     size_t FExpected = 0;
     bool FAck = false;
+    // While round trips run: their times, their queue and when the one under way was published.
+    std::vector<double>* FTrips = nullptr;
+    std::string FTripQueue;
+    TSteady::time_point FTripStart;
+    const std::string FTripBody = std::string(16, 'l');
 };
 
 // --- rabbitmq-c ---
@@ -288,7 +318,7 @@ struct TRow {
 };
 
 void PrintRow(const TRow& aRow) {
-    std::printf("%-34s %12.0f %12.0f %7.2f   %9.3f %9.3f %7.2f\n", aRow.Name.c_str(), aRow.Kez.PerSecond(),
+    std::printf("%-46s %12.0f %12.0f %7.2f   %9.3f %9.3f %7.2f\n", aRow.Name.c_str(), aRow.Kez.PerSecond(),
                 aRow.Peer.PerSecond(), aRow.Kez.PerSecond() / aRow.Peer.PerSecond(), aRow.Kez.CpuPer100k(),
                 aRow.Peer.CpuPer100k(), aRow.Kez.CpuPer100k() / aRow.Peer.CpuPer100k());
     std::fflush(stdout);
@@ -298,12 +328,12 @@ void PrintRow(const TRow& aRow) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s PORT [SCALE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PORT [SCALE [PHASES]]\n", argv[0]);
         return 2;
     }
     const int port = std::atoi(argv[1]);
     const size_t scale = argc > 2 ? static_cast<size_t>(std::max(1, std::atoi(argv[2]))) : 1;
-    const std::string phases = argc > 3 ? argv[3] : "small,large,trips";
+    const std::string phases = argc > 3 ? argv[3] : "small,large,cross,trips";
     const auto wanted = [&](const char* aPhase) { return phases.find(aPhase) != std::string::npos; };
     try {
         // KEZ_BENCH_ONLY=kez or =rabbitmq-c runs one client alone, for a profiler or strace.
@@ -313,9 +343,9 @@ int main(int argc, char** argv) {
         if (only.empty() || only == "rabbitmq-c") peer = std::make_unique<TRabbitCPeer>(port);
         TPeer* peers[2] = {kez.get(), peer.get()};
 
-        std::printf("%-34s %12s %12s %7s   %9s %9s %7s\n", "", "kez msg/s", "rmq-c msg/s", "ratio", "kez CPU",
+        std::printf("%-46s %12s %12s %7s   %9s %9s %7s\n", "", "kez msg/s", "rmq-c msg/s", "ratio", "kez CPU",
                     "rmq-c CPU", "ratio");
-        std::printf("%-34s %12s %12s %7s   %9s %9s %7s\n", "", "", "", "", "s/100k", "s/100k", "");
+        std::printf("%-46s %12s %12s %7s   %9s %9s %7s\n", "", "", "", "", "s/100k", "s/100k", "");
         struct TCase {
             const char* Phase;
             const char* Size;
@@ -333,13 +363,32 @@ int main(int argc, char** argv) {
                 const std::string queue = std::string("bench-") + (i == 0 ? "kez" : "rabbitmq-c");
                 peers[i]->Reset(queue);
                 const size_t count = c.Count / Halves;
-                (i == 0 ? publish.Kez : publish.Peer) +=
-                    Measure(count, [&] { peers[i]->Publish(queue, count, body); });
+                const std::string client = i == 0 ? "kez" : "rabbitmq-c";
+                (i == 0 ? publish.Kez : publish.Peer) += Measure(
+                    (client + " publish").c_str(), count, [&] { peers[i]->Publish(queue, count, body); });
                 (i == 0 ? consume.Kez : consume.Peer) +=
-                    Measure(count, [&] { peers[i]->Consume(queue, count); });
+                    Measure((client + " consume").c_str(), count, [&] { peers[i]->Consume(queue, count); });
             }
             PrintRow(publish);
             PrintRow(consume);
+            if (!wanted("cross") || !peers[0] || !peers[1]) continue;
+            // The broker's cost of sending a message out can depend on how the message came in, so the
+            // consume is measured once more with both clients taking messages of one publisher, for each
+            // publisher in turn.
+            for (const int publisher : {1, 0}) {
+                TRow cross{
+                    consume.Name + ", published by " + (publisher == 0 ? "kez" : "rabbitmq-c"), {}, {}};
+                for (const int i : Order) {
+                    const std::string queue = std::string("bench-cross-") + (i == 0 ? "kez" : "rabbitmq-c");
+                    peers[i]->Reset(queue);
+                    const size_t count = c.Count / Halves;
+                    peers[publisher]->Publish(queue, count, body);
+                    (i == 0 ? cross.Kez : cross.Peer) +=
+                        Measure(i == 0 ? "kez consume" : "rabbitmq-c consume", count,
+                                [&] { peers[i]->Consume(queue, count); });
+                }
+                PrintRow(cross);
+            }
         }
 
         if (!wanted("trips")) return 0;
@@ -351,14 +400,15 @@ int main(int argc, char** argv) {
             const std::string queue = std::string("bench-latency-") + (i == 0 ? "kez" : "rabbitmq-c");
             peers[i]->Reset(queue);
             std::vector<double> round;
-            cpu[i] += Measure(trips / Halves, [&] { round = peers[i]->RoundTrips(queue, trips / Halves); });
+            cpu[i] += Measure(i == 0 ? "kez round trips" : "rabbitmq-c round trips", trips / Halves,
+                              [&] { round = peers[i]->RoundTrips(queue, trips / Halves); });
             micros[i].insert(micros[i].end(), round.begin(), round.end());
         }
         const TLatency latency[2] = {Percentiles(micros[0]), Percentiles(micros[1])};
         PrintRow({"round trips " + std::to_string(trips) + " x 16 B", cpu[0], cpu[1]});
-        std::printf("%-34s %9.1f us %9.1f us %7.2f\n", "round trip median", latency[0].Median,
+        std::printf("%-46s %9.1f us %9.1f us %7.2f\n", "round trip median", latency[0].Median,
                     latency[1].Median, latency[0].Median / latency[1].Median);
-        std::printf("%-34s %9.1f us %9.1f us %7.2f\n", "round trip 99th percentile", latency[0].P99,
+        std::printf("%-46s %9.1f us %9.1f us %7.2f\n", "round trip 99th percentile", latency[0].P99,
                     latency[1].P99, latency[0].P99 / latency[1].P99);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
