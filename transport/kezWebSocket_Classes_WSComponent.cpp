@@ -1,16 +1,23 @@
 #include "kezWebSocket_Classes_WSComponent.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace kez {
 
 namespace {
+// Protocol names are ASCII tokens: folded without the locale, which std::tolower would consult per character.
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+}
+
+// aText is aName, or aName qualified by the component's GUID ("GUID.name").
+bool NamesProtocol(std::string_view aText, std::string_view aGuid, std::string_view aName) {
+    if (SameText(aName, aText)) return true;
+    return aText.size() == aGuid.size() + 1 + aName.size() && aText[aGuid.size()] == '.' &&
+           SameText(aText.substr(0, aGuid.size()), aGuid) && SameText(aText.substr(aGuid.size() + 1), aName);
 }
 } // namespace
 
@@ -48,9 +55,7 @@ TkezWSComponent::~TkezWSComponent() {
 bool TkezWSComponent::MatchProtocol(const std::string& aText, const TkezWSProtocolObject& aComponent) {
     const std::string guid = aComponent.Guid();
     const std::string protocol = aComponent.Protocol();
-    const auto matches = [&](std::string_view aName) {
-        return SameText(guid + "." + std::string(aName), aText) || SameText(aName, aText);
-    };
+    const auto matches = [&](std::string_view aName) { return NamesProtocol(aText, guid, aName); };
     if (matches(protocol)) return true;
     if (protocol.find(',') == std::string::npos) return false;
     size_t start = 0;

@@ -226,9 +226,10 @@ TEST(Routing, MatchProtocol) {
     TTestProtocol guided("amqp");
     guided.SetGuid("G1");
     const std::tuple<const char*, const TkezWSProtocolObject*, bool> cases[] = {
-        {"amqp", &plain, true},     {"AMQP", &plain, true},  {"stomp", &plain, false},
-        {"amqp", &listed, true},    {"mqtt", &listed, true}, {"mqtt,amqp", &listed, true},
-        {"G1.amqp", &guided, true}, {"amqp", &guided, true}, {"G2.amqp", &guided, false}};
+        {"amqp", &plain, true},     {"AMQP", &plain, true},     {"stomp", &plain, false},
+        {"amqp", &listed, true},    {"mqtt", &listed, true},    {"mqtt,amqp", &listed, true},
+        {"G1.amqp", &guided, true}, {"amqp", &guided, true},    {"G2.amqp", &guided, false},
+        {"g1.AMQP", &guided, true}, {"G1amqp", &guided, false}, {"G1.amqpx", &guided, false}};
     for (auto [text, component, expected] : cases)
         EXPECT_EQ(TkezWSComponent::MatchProtocol(text, *component), expected) << text;
 }
