@@ -24,6 +24,17 @@ TEST(LiveTLS, FullSessionWithVerifiedServerAndClientCertificate) {
     EXPECT_THAT(verified, testing::ElementsAre("1:CN = kez test ca:ok", "0:CN = localhost:ok"));
 }
 
+// Some seventy records, which arrive faster than they are read and are taken in several at a time.
+TEST(LiveTLS, AMessageOfManyRecordsArrivesWhole) {
+    TSecureBroker broker;
+    broker.UseTLS();
+    ASSERT_TRUE(broker.ConnectAMQP()) << broker.ClientException();
+    std::string body(1024 * 1024 + 7, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 131 % 251);
+    broker.ExpectPublishAndGet(body);
+}
+
 struct TVersionCase {
     const char* Name;
     TwsTLSVersions Version;

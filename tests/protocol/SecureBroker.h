@@ -86,7 +86,7 @@ public:
     }
 
     // Opens a channel, publishes through the default exchange and gets the message back.
-    void ExpectPublishAndGet() {
+    void ExpectPublishAndGet(const std::string& aBody = "through") {
         std::string received;
         AMQP->OnAMQPBasicGetOk = [&](TObject*, const std::string&,
                                      const TkezAMQPFramePayload_Method_BasicGetOk&,
@@ -97,10 +97,11 @@ public:
         ASSERT_TRUE(AMQP->OpenChannelEx("ch", 5000));
         const std::string queue = UniqueName("secure");
         ASSERT_TRUE(AMQP->DeclareQueueEx("ch", queue, false, false, false, true, false, 5000));
-        AMQP->PublishMessage("ch", "", queue, "through", false, false);
+        AMQP->PublishMessage("ch", "", queue, aBody, false, false);
         ASSERT_TRUE(WaitUntil([&] { return AMQP->GetMessageEx("ch", queue, 2000); }, 10000));
         EXPECT_TRUE(Log.WaitFor("getok"));
-        EXPECT_EQ(received, "through");
+        EXPECT_EQ(received.size(), aBody.size());
+        EXPECT_TRUE(received == aBody) << "the body arrived changed";
         AMQP->OnAMQPBasicGetOk = nullptr;
     }
 };

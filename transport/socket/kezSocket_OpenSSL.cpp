@@ -366,20 +366,31 @@ ptrdiff_t TkezSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* aBuffer, size_t aSi
     if (PassThrough()) return TkezIOHandlerSocket::ReceiveRaw(aBuffer, aSize);
     if (!FSSL) return -1;
     TSessionLock lock(*this);
-    ERR_clear_error();
-    LastSocketErrno = 0;
-    size_t read = 0;
-    const int result = SSL_read_ex(FSSL, aBuffer, aSize, &read);
-    if (result == 1) return static_cast<ptrdiff_t>(read);
-    switch (SSL_get_error(FSSL, result)) {
-    case SSL_ERROR_WANT_READ:
-    case SSL_ERROR_WANT_WRITE: return -1;
-    case SSL_ERROR_ZERO_RETURN: return 0;
-    case SSL_ERROR_SYSCALL:
-        if (LastSocketErrno == 0 || LastSocketErrno == EAGAIN) return 0;
-        RaiseSocketError(LastSocketErrno);
-    default: RaiseSessionError(result, "TLS receive failed");
+    // One record per read would make every record cost a wait and a hand-over; records that have arrived
+    // are taken in together, as a plain socket's receive takes in all that is there. What was read is
+    // returned before an end or an error, which the next call then reports.
+    size_t total = 0;
+    while (total < aSize) {
+        ERR_clear_error();
+        LastSocketErrno = 0;
+        size_t read = 0;
+        const int result = SSL_read_ex(FSSL, aBuffer + total, aSize - total, &read);
+        if (result == 1) {
+            total += read;
+            continue;
+        }
+        if (total > 0) break;
+        switch (SSL_get_error(FSSL, result)) {
+        case SSL_ERROR_WANT_READ:
+        case SSL_ERROR_WANT_WRITE: return -1;
+        case SSL_ERROR_ZERO_RETURN: return 0;
+        case SSL_ERROR_SYSCALL:
+            if (LastSocketErrno == 0 || LastSocketErrno == EAGAIN) return 0;
+            RaiseSocketError(LastSocketErrno);
+        default: RaiseSessionError(result, "TLS receive failed");
+        }
     }
+    return static_cast<ptrdiff_t>(total);
 }
 
 void TkezSSLIOHandlerSocketOpenSSL::SendRaw(const uint8_t* aBuffer, size_t aSize) {
