@@ -369,9 +369,12 @@ ptrdiff_t TkezSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* aBuffer, size_t aSi
     // One record per read would make every record cost a wait and a hand-over; records that have arrived
     // are taken in together, as a plain socket's receive takes in all that is there. What was read is
     // returned before an end or an error, which the next call then reports.
+    // An error left behind data last time is still in this thread's queue: kept for its text.
+    bool clearErrors = !std::exchange(FEndBehindData, false);
     size_t total = 0;
     while (total < aSize) {
-        ERR_clear_error();
+        if (clearErrors) ERR_clear_error();
+        clearErrors = true;
         LastSocketErrno = 0;
         size_t read = 0;
         const int result = SSL_read_ex(FSSL, aBuffer + total, aSize - total, &read);
@@ -379,8 +382,12 @@ ptrdiff_t TkezSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* aBuffer, size_t aSi
             total += read;
             continue;
         }
-        if (total > 0) break;
-        switch (SSL_get_error(FSSL, result)) {
+        const int error = SSL_get_error(FSSL, result);
+        if (total > 0) {
+            FEndBehindData = error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE;
+            break;
+        }
+        switch (error) {
         case SSL_ERROR_WANT_READ:
         case SSL_ERROR_WANT_WRITE: return -1;
         case SSL_ERROR_ZERO_RETURN: return 0;
@@ -433,7 +440,7 @@ void TkezSSLIOHandlerSocketOpenSSL::SendRaw(const uint8_t* aBuffer, size_t aSize
 bool TkezSSLIOHandlerSocketOpenSSL::HasPendingRaw() const {
     if (PassThrough() || !FSSL) return false;
     TSessionLock lock(*this);
-    return SSL_pending(FSSL) > 0;
+    return FEndBehindData || SSL_pending(FSSL) > 0;
 }
 
 void TkezSSLIOHandlerSocketOpenSSL::DoClose() {

@@ -97,6 +97,9 @@ private:
     std::exception_ptr FCallbackError;
     // One writer at a time: a send waiting for room must retry with the session's pending record.
     std::mutex FWriteLock;
+    // A receive that returned records met the session's end or an error behind them: the next receive
+    // reports it at once instead of waiting for octets that may never come (under the session lock).
+    bool FEndBehindData = false;
 };
 
 } // namespace kez
