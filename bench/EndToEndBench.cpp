@@ -377,17 +377,17 @@ int main(int argc, char** argv) {
             const std::string body(c.Bytes, 'x');
             TRow publish{std::string("publish ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
             TRow consume{std::string("consume ") + std::to_string(c.Count) + " x " + c.Size, {}, {}};
+            const size_t count = c.Count / Turns;
             for (TPeer* p : peers)
                 if (p) {
                     p->Reset("bench-warm-up");
-                    p->Publish("bench-warm-up", c.Count / Turns, body);
-                    p->Consume("bench-warm-up", c.Count / Turns);
+                    p->Publish("bench-warm-up", count, body);
+                    p->Consume("bench-warm-up", count);
                 }
             for (const int i : Order) {
                 if (!peers[i]) continue;
                 const std::string queue = std::string("bench-") + (i == 0 ? "kez" : "rabbitmq-c");
                 peers[i]->Reset(queue);
-                const size_t count = c.Count / Turns;
                 const std::string client = i == 0 ? "kez" : "rabbitmq-c";
                 (i == 0 ? publish.Kez : publish.Peer) += Measure(
                     (client + " publish").c_str(), count, [&] { peers[i]->Publish(queue, count, body); });
@@ -406,7 +406,6 @@ int main(int argc, char** argv) {
                 for (const int i : Order) {
                     const std::string queue = std::string("bench-cross-") + (i == 0 ? "kez" : "rabbitmq-c");
                     peers[i]->Reset(queue);
-                    const size_t count = c.Count / Turns;
                     peers[publisher]->Publish(queue, count, body);
                     (i == 0 ? cross.Kez : cross.Peer) +=
                         Measure(i == 0 ? "kez consume" : "rabbitmq-c consume", count,
