@@ -158,6 +158,9 @@ void TkezWSProtocol_AMQP_Client_Base::InitializeWSMessage(TkezWSAMQPMessage& aEn
     aEngine.OnAMQPWriteBytes = [gate = FGate, this](TObject*, const TBytes& aBytes) {
         if (const auto entry = gate->Enter()) DoSendBytes(aBytes);
     };
+    aEngine.OnAMQPWritePieces = [gate = FGate, this](TObject*, TBytesPieces aPieces) {
+        if (const auto entry = gate->Enter()) DoSendPieces(aPieces);
+    };
 
     const TkezWSAMQPHeartBeat_Options heartBeat = HeartBeat();
     TkezAMQPHeartBeat engineHeartBeat;
@@ -233,6 +236,10 @@ void TkezWSProtocol_AMQP_Client_Base::DoAMQPDisconnect(int aCode) {
 void TkezWSProtocol_AMQP_Client_Base::DoSendBytes(const TBytes& aBytes) {
     // No stream around the block: the client writes the octets as they are.
     WithClient([&](TkezWSClient& aClient) { aClient.WriteData(TBytesView(aBytes)); });
+}
+
+void TkezWSProtocol_AMQP_Client_Base::DoSendPieces(TBytesPieces aPieces) {
+    WithClient([&](TkezWSClient& aClient) { aClient.WriteData(aPieces); });
 }
 
 void TkezWSProtocol_AMQP_Client_Base::OnAMQPConnectEvent() {

@@ -198,6 +198,7 @@ protected:
     virtual void DoAMQPConnect(const TkezWSConnectionPtr& aConnection);
     virtual void DoAMQPDisconnect(int aCode);
     virtual void DoSendBytes(const TBytes& aBytes);
+    virtual void DoSendPieces(TBytesPieces aPieces);
     virtual void DoAMQPException(const std::exception& E);
     virtual void OnAMQPConnectEvent();
     virtual void OnAMQPDisconnectEvent(const TkezAMQPFramePayload_Method_ConnectionClose& aClose, bool aAck);

@@ -266,20 +266,26 @@ void TkezWSConnection::EndWrite() {
     if (const auto handler = Handler()) handler->WriteBufferClose();
 }
 
-void TkezWSConnection::WriteBytes(TBytesView aBytes) {
+void TkezWSConnection::WriteBytes(TBytesPieces aPieces) {
     const auto handler = Handler();
     if (!handler) throw EkezClosedSocket("Socket is closed.");
-    handler->Write(aBytes);
-    FSendBytes.fetch_add(aBytes.size(), std::memory_order_relaxed);
+    size_t size = 0;
+    for (const TBytesView piece : aPieces)
+        size += piece.size();
+    if (aPieces.size() == 1)
+        handler->Write(aPieces.front());
+    else
+        handler->Write(aPieces);
+    FSendBytes.fetch_add(size, std::memory_order_relaxed);
 }
 
-void TkezWSConnection::DoWriteData(TBytesView aBytes) {
+void TkezWSConnection::DoWriteData(TBytesPieces aPieces) {
     if (!Enabled()) return;
     // One whole write under the main lock: bytes of two writers never interleave.
     std::lock_guard guard(FLocks[0]);
     BeginWrite();
     try {
-        WriteBytes(aBytes);
+        WriteBytes(aPieces);
         FlushWrite();
     } catch (...) {
         if (const auto handler = Handler()) {
@@ -292,19 +298,19 @@ void TkezWSConnection::DoWriteData(TBytesView aBytes) {
 }
 
 void TkezWSConnection::WriteData(const std::string& aText, int64_t /*aSize*/, TwsStreaming /*aStreaming*/) {
-    DoWriteData(TBytesView(reinterpret_cast<const uint8_t*>(aText.data()), aText.size()));
+    WriteData(TBytesView(reinterpret_cast<const uint8_t*>(aText.data()), aText.size()));
 }
 
 void TkezWSConnection::WriteData(TStream& aStream, int64_t /*aSize*/, TwsStreaming /*aStreaming*/) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(&aStream)) {
-        DoWriteData(TBytesView(memory->Memory(), static_cast<size_t>(memory->Size())));
+        WriteData(TBytesView(memory->Memory(), static_cast<size_t>(memory->Size())));
         memory->Seek(0, soEnd);
         return;
     }
     aStream.SetPosition(0);
     TBytes bytes(static_cast<size_t>(aStream.Size()));
     aStream.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    DoWriteData(bytes);
+    WriteData(TBytesView(bytes));
 }
 
 void TkezWSConnection::DoPing(const std::string& aText) {

@@ -138,7 +138,9 @@ public:
     // Text goes out as its UTF-8 octets; a stream whole, from its start. One write, under the main lock.
     void WriteData(const std::string& aText, int64_t aSize = 0, TwsStreaming aStreaming = stmNone);
     void WriteData(TStream& aStream, int64_t aSize = 0, TwsStreaming aStreaming = stmNone);
-    void WriteData(TBytesView aBytes) { DoWriteData(aBytes); }
+    void WriteData(TBytesView aBytes) { DoWriteData(TBytesPieces(&aBytes, 1)); }
+    // One block of pieces, written whole like the others.
+    void WriteData(TBytesPieces aPieces) { DoWriteData(aPieces); }
     void Ping(const std::string& aText) { DoPing(aText); }
     void Close() { Close(1000); }
     void Close(int aCode);
@@ -165,12 +167,12 @@ protected:
     virtual void DoEnterCS(int aIndex) { FLocks.at(static_cast<size_t>(aIndex) + 1).Acquire(); }
     virtual void DoLeaveCS(int aIndex) { FLocks.at(static_cast<size_t>(aIndex) + 1).Release(); }
     virtual void DoPing(const std::string& aText);
-    virtual void DoWriteData(TBytesView aBytes);
+    virtual void DoWriteData(TBytesPieces aPieces);
     virtual void DoDisconnect(const std::string& aMsg, int aCode);
     virtual void DoClose(int aCode);
     // Takes up to aCount octets out of the input buffer and counts them.
     TBytes ReadBytes(size_t aCount);
-    void WriteBytes(TBytesView aBytes);
+    void WriteBytes(TBytesPieces aPieces);
     void BeginWrite();
     void FlushWrite();
     void EndWrite();

@@ -566,6 +566,16 @@ void TkezWSClient::WriteData(TBytesView aBytes) {
     }
 }
 
+void TkezWSClient::WriteData(TBytesPieces aPieces) {
+    const TkezWSConnectionPtr connection = Connection();
+    if (!connection) return;
+    try {
+        connection->WriteData(aPieces);
+    } catch (const std::exception& e) {
+        DoError(connection, e.what());
+    }
+}
+
 std::string TkezWSClient::WriteAndWaitData(const std::string& aText, int aTimeout) {
     const TkezWSConnectionPtr connection = Connection();
     if (!connection) return {};

@@ -45,6 +45,7 @@ public:
     void WriteData(TStream& aStream, int64_t aSize = 0, TwsStreaming aStreaming = stmNone);
     // The octets as they are, without a stream around them.
     void WriteData(TBytesView aBytes);
+    void WriteData(TBytesPieces aPieces);
     std::string WriteAndWaitData(const std::string& aText, int aTimeout);
     // An empty text pings with the local time, "yyyymmddhhnnsszzz".
     void Ping(const std::string& aText);

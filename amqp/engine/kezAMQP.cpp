@@ -247,6 +247,21 @@ void TkezAMQP::DoReadFrameMethod(TkezAMQPFrame& aFrame, TkezAMQPFramePayloadType
 
 void TkezAMQP::DoWriteBytes(const TBytes& aBytes) { OnAMQPWriteBytes.Fire(this, aBytes); }
 
+void TkezAMQP::DoWritePieces(TBytesPieces aPieces) {
+    if (OnAMQPWritePieces) {
+        OnAMQPWritePieces(this, aPieces);
+        return;
+    }
+    TBytes block;
+    size_t size = 0;
+    for (const TBytesView piece : aPieces)
+        size += piece.size();
+    block.reserve(size);
+    for (const TBytesView piece : aPieces)
+        block.insert(block.end(), piece.begin(), piece.end());
+    DoWriteBytes(block);
+}
+
 void TkezAMQP::WriteMethod(uint16_t aChannel, std::unique_ptr<TkezAMQPFramePayload_Method> aArguments) {
     TkezAMQPFrame frame;
     frame.Header().SetType(amqpFrameMethod);

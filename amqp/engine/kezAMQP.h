@@ -70,6 +70,9 @@ public:
     TkezAMQPDisconnectEvent OnAMQPDisconnect;
     TkezAMQPHeartBeatEvent OnAMQPHeartBeat;
     TkezAMQPWriteBytesEvent OnAMQPWriteBytes;
+    // Optional: a large message to publish comes here as pieces, to be sent in order as one block, its body
+    // not copied. While unassigned, the pieces are joined into one block for OnAMQPWriteBytes.
+    TkezAMQPWritePiecesEvent OnAMQPWritePieces;
     TkezAMQPChannelFlowEvent OnAMQPChannelFlow;
     TkezAMQPExceptionEvent OnAMQPException;
 
@@ -92,6 +95,7 @@ protected:
     virtual void DoReadBytes(TBytesView aBytes);
     virtual void DoClear();
     virtual void DoWriteBytes(const TBytes& aBytes);
+    virtual void DoWritePieces(TBytesPieces aPieces);
     // An exception on the receive path: reported, then answered with Connection.Close while connected.
     virtual void DoException(const std::exception& E);
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace kez {
 
@@ -13,6 +14,8 @@ namespace {
 // Publish blocks are built in a buffer that each publishing thread keeps, so that a stream of large messages
 // does not allocate and fault in a fresh block for every one. Beyond this size it is given back after use.
 constexpr size_t KeptPublishBlock = 4 * 1024 * 1024 + 64 * 1024;
+// Bodies from this size on are sent in pieces where the writer takes them.
+constexpr size_t GatheredBodySize = 64 * 1024;
 
 // The thread's buffer, or a fresh one when a write handler publishes again from inside a publish.
 class TPublishBlock {
@@ -47,10 +50,14 @@ void TkezAMQP_Client::PublishBody(const std::string& aChannel, const std::string
     // included.
     const size_t chunk =
         static_cast<size_t>(std::max<int64_t>(int64_t{MaxFrameSizeInForce()} - AMQPFrameOverhead, 1));
+    // A large body is sent from the caller's octets where the writer takes pieces: copying it into the
+    // block first would cost as much as the send, and hold the line idle meanwhile.
+    const bool gather = size >= GatheredBodySize && OnAMQPWritePieces;
 
     TPublishBlock kept;
     TBytes& block = *kept;
-    block.reserve(size + (size / chunk + 3) * AMQPFrameOverhead + 512);
+    const size_t frames = size / chunk + 1;
+    block.reserve((gather ? 0 : size) + (frames + 2) * static_cast<size_t>(AMQPFrameOverhead) + 512);
 
     TkezAMQPFrame method;
     method.Header().SetType(amqpFrameMethod);
@@ -73,17 +80,47 @@ void TkezAMQP_Client::PublishBody(const std::string& aChannel, const std::string
     content.SetHeader(aHeader);
     header.WriteTo(block);
 
-    // Body frames straight from the caller's octets: one copy, into the block.
-    for (size_t offset = 0; offset < size; offset += chunk) {
-        const size_t count = std::min(chunk, size - offset);
+    const auto slice = [&](size_t aOffset) {
+        return aBody.subspan(aOffset, std::min(chunk, size - aOffset));
+    };
+    const auto writeBodyHeader = [&](size_t aCount) {
         block.push_back(amqpFrameBody);
         WriteShort(channel, block);
-        WriteLong(static_cast<uint32_t>(count), block);
-        block.insert(block.end(), aBody.begin() + static_cast<std::ptrdiff_t>(offset),
-                     aBody.begin() + static_cast<std::ptrdiff_t>(offset + count));
-        block.push_back(AMQPFrameEnd);
+        WriteLong(static_cast<uint32_t>(aCount), block);
+    };
+    if (!gather) {
+        // Body frames straight from the caller's octets: one copy, into the block.
+        for (size_t offset = 0; offset < size; offset += chunk) {
+            const TBytesView body = slice(offset);
+            writeBodyHeader(body.size());
+            block.insert(block.end(), body.begin(), body.end());
+            block.push_back(AMQPFrameEnd);
+        }
+        DoWriteBytes(block);
+        return;
     }
-    DoWriteBytes(block);
+
+    // The framing goes into the block (the end octet of one body frame and the header of the next lie side
+    // by side there), the body slices stay where they are; the pieces alternate between the two.
+    const size_t lead = block.size();
+    for (size_t offset = 0; offset < size; offset += chunk) {
+        if (offset > 0) block.push_back(AMQPFrameEnd);
+        writeBodyHeader(slice(offset).size());
+    }
+    block.push_back(AMQPFrameEnd);
+    std::vector<TBytesView> pieces;
+    pieces.reserve(2 * frames + 1);
+    const TBytesView framing(block);
+    constexpr auto headerSize = static_cast<size_t>(AMQPFrameHeaderSize);
+    pieces.push_back(framing.first(lead + headerSize));
+    size_t at = lead + headerSize;
+    for (size_t offset = 0; offset < size; offset += chunk) {
+        pieces.push_back(slice(offset));
+        const size_t step = offset + chunk < size ? 1 + headerSize : 1;
+        pieces.push_back(framing.subspan(at, step));
+        at += step;
+    }
+    DoWritePieces(pieces);
 }
 
 void TkezAMQP_Client::PublishMessage(const std::string& aChannel, const std::string& aExchange,

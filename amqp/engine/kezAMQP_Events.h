@@ -18,6 +18,7 @@ using TkezAMQPExceptionEvent = TkezEvent<void(TObject* Sender, const std::except
 using TkezAMQPBeforeReadFrameEvent =
     TkezEvent<void(TObject* Sender, const TkezAMQPFrame& aFrame, bool& Handled)>;
 using TkezAMQPWriteBytesEvent = TkezEvent<void(TObject* Sender, const TBytes& aBytes)>;
+using TkezAMQPWritePiecesEvent = TkezEvent<void(TObject* Sender, TBytesPieces aPieces)>;
 using TkezAMQPHeartBeatEvent = TkezEvent<void(TObject* Sender)>;
 using TkezAMQPDisconnectEvent =
     TkezEvent<void(TObject* Sender, const TkezAMQPFramePayload_Method_ConnectionClose& aClose, bool aAck)>;

@@ -103,6 +103,46 @@ TEST_P(Messages, LargeStreamIsCutAtTheNegotiatedFrameSize) {
     EXPECT_EQ(reassembled, body);
 }
 
+TEST_P(Messages, LargeBodyGoesOutAsPiecesThatJoinToTheSameBlockWithoutCopyingIt) {
+    const size_t chunk = 131072 - 8;
+    for (const size_t size : {size_t{65535}, size_t{65536}, chunk, chunk + 1, 2 * chunk, size_t{300000}}) {
+        SCOPED_TRACE(size);
+        std::string body(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            body[i] = static_cast<char>(i % 253);
+        Engine().PublishMessage("ch", "", "q", body, false, false);
+        const TBytes whole = Broker.Blocks().back();
+
+        std::vector<TBytes> pieces;
+        size_t fromBody = 0;
+        Engine().OnAMQPWritePieces = [&](TObject*, TBytesPieces aPieces) {
+            for (const TBytesView piece : aPieces) {
+                pieces.emplace_back(piece.begin(), piece.end());
+                const auto* start = reinterpret_cast<const uint8_t*>(body.data());
+                if (piece.data() >= start && piece.data() + piece.size() <= start + size)
+                    fromBody += piece.size();
+            }
+        };
+        const size_t before = Broker.Blocks().size();
+        Engine().PublishMessage("ch", "", "q", nullptr, body, false, false);
+        Engine().OnAMQPWritePieces = nullptr;
+
+        TBytes joined;
+        for (const TBytes& piece : pieces)
+            joined.insert(joined.end(), piece.begin(), piece.end());
+        if (size < 65536) {
+            // Small enough to copy: one block as before, no pieces.
+            EXPECT_TRUE(pieces.empty());
+            EXPECT_EQ(Broker.Blocks().size(), before + 1);
+            EXPECT_EQ(Broker.Blocks().back(), whole);
+        } else {
+            EXPECT_EQ(Broker.Blocks().size(), before);
+            EXPECT_EQ(joined, whole);
+            EXPECT_EQ(fromBody, size);
+        }
+    }
+}
+
 TEST_P(Messages, DeliverGetOkAndReturnWithZeroOneAndManyBodyFrames) {
     struct Kind {
         TBytes Method;

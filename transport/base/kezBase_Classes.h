@@ -25,6 +25,9 @@ public:
 using TBytes = std::vector<uint8_t>;
 // Read-only view over received octets; a TBytes converts to it implicitly.
 using TBytesView = std::span<const uint8_t>;
+// One block to send, given as pieces that lie apart in memory: a message's framing of its own and its body
+// where the caller keeps it, written without first copying them together.
+using TBytesPieces = std::span<const TBytesView>;
 
 // An event property: assign a callable or nullptr; Fire does nothing while unassigned, so raising an
 // optional event stays a single line everywhere.

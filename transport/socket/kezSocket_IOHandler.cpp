@@ -1,8 +1,10 @@
 #include "kezSocket_IOHandler.h"
 
 #include "kezSocket_Errors.h"
+#include "kezSocket_PiecesCursor.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,6 +24,8 @@ constexpr size_t MinRoom = 16 * 1024;
 constexpr size_t MaxKeptBlock = MaxReadPerWait + ReadChunk;
 // Writes at least this large skip the write buffer when it is empty: they go out whole anyway.
 constexpr size_t DirectWriteSize = 64 * 1024;
+// Pieces handed to one sendmsg; the kernel takes at most IOV_MAX (1024).
+constexpr size_t GatheredSendPieces = 256;
 
 void SetOption(int aSocket, int aLevel, int aName, const void* aValue, socklen_t aSize) {
     if (aSocket >= 0 && ::setsockopt(aSocket, aLevel, aName, aValue, aSize) != 0) RaiseLastSocketError();
@@ -207,6 +211,41 @@ void TkezIOHandlerSocket::Write(TBytesView aBytes) {
         return;
     }
     SendAll(aBytes);
+}
+
+void TkezIOHandlerSocket::SendAllGathered(TBytesPieces aPieces) {
+    std::shared_lock use(FSocketUse);
+    if (!Opened()) throw EkezClosedSocket("Socket is closed.");
+    std::array<iovec, GatheredSendPieces> vector{};
+    for (TkezPiecesCursor cursor(aPieces); !cursor.Done();) {
+        bool more = false;
+        msghdr message{};
+        message.msg_iov = vector.data();
+        message.msg_iovlen = cursor.Fill(vector, more);
+        // More pieces behind this vector: the kernel fills its segments across the two sends.
+        const ssize_t n = ::sendmsg(Handle(), &message, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) RaiseSocketError(ETIMEDOUT); // the send time-out
+            RaiseLastSocketError();
+        }
+        cursor.Advance(static_cast<size_t>(n));
+    }
+}
+
+void TkezIOHandlerSocket::Write(TBytesPieces aPieces) {
+    if (GathersWrites()) {
+        WriteBufferFlush();
+        SendAllGathered(aPieces);
+    } else if (FWriteBuffering) {
+        for (const TBytesView piece : aPieces)
+            Write(piece);
+    } else {
+        TBytes block;
+        for (const TBytesView piece : aPieces)
+            block.insert(block.end(), piece.begin(), piece.end());
+        Write(TBytesView(block));
+    }
 }
 
 void TkezIOHandlerSocket::WriteBufferOpen() {

@@ -76,6 +76,9 @@ public:
     // --- writing ---
     // Sends all of aBytes, or appends them to the write buffer while it is open.
     void Write(TBytesView aBytes);
+    // Sends the pieces in order as one block: on a plain socket with one gathered send after what the write
+    // buffer holds, without copying them; otherwise through the write buffer (or one block) like Write.
+    void Write(TBytesPieces aPieces);
     void WriteBufferOpen();
     void WriteBufferFlush();
     // Flushes and stops buffering.
@@ -104,6 +107,9 @@ protected:
     // Whether a read may wait in the receive itself: one system call instead of a readiness wait and a
     // receive. A handler whose ReceiveRaw is not the socket's own (TLS) waits for readiness instead.
     virtual bool WaitsInReceive() const { return true; }
+    // Whether pieces go to the socket in gathered sends. A handler whose SendRaw is not the socket's own
+    // (TLS) has them copied together and sent through SendRaw instead.
+    virtual bool GathersWrites() const { return true; }
     // Whether reading can start at all (a TLS handler: once its session stands).
     virtual bool Readable() const { return true; }
     // Called with the socket in hand, before it is shut down and closed.
@@ -113,6 +119,7 @@ protected:
 
 private:
     void SendAll(TBytesView aBytes);
+    void SendAllGathered(TBytesPieces aPieces);
     // Under the socket-use lock, with the socket open: moves what has arrived into the input buffer. The
     // first receive waits up to aWaitMs (negative: without limit; 0: not at all).
     bool ReceiveAvailable(int aWaitMs);

@@ -77,6 +77,8 @@ protected:
     bool HasPendingRaw() const override;
     // Records arrive and are decoded within ReceiveRaw, which never waits.
     bool WaitsInReceive() const override { return false; }
+    // Pieces are encrypted from one block, so that small ones do not each become a record.
+    bool GathersWrites() const override { return PassThrough(); }
     bool Readable() const override { return PassThrough() || FSSL != nullptr; }
     void DoClose() override;
     // Around every call into the session; a descendant shared by a reader and writers locks here.
