@@ -35,32 +35,39 @@ struct TPieces {
 
 TEST(GatheredWrite, EverySendTakesUpWhereTheLastStopped) {
     const TPieces pieces(40, 50);
-    // Sends taking at most this many octets, with room for this many pieces per send.
-    const std::pair<size_t, size_t> cases[] = {{1, 3},  {7, 3},    {49, 2},      {50, 1},
-                                               {51, 4}, {1000, 3}, {100000, 256}};
-    for (const auto& [limit, room] : cases) {
-        SCOPED_TRACE(testing::Message() << limit << " octets, " << room << " pieces per send");
+    struct TCase {
+        size_t Taken; // the most the kernel takes of one send
+        size_t Room;  // pieces one send describes at most
+        size_t Limit; // octets one send describes at most
+    };
+    const TCase cases[] = {{1, 3, 1000},    {7, 3, 1000},   {49, 2, 1000},
+                           {50, 1, 1000},   {51, 4, 1000},  {1000, 3, 1000},
+                           {1000, 256, 60}, {1000, 256, 1}, {100000, 256, 100000}};
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << c.Taken << " taken, " << c.Room << " pieces, " << c.Limit << " octets per send");
         TBytes sent;
         size_t sends = 0;
-        std::vector<iovec> vector(room);
+        std::vector<iovec> vector(c.Room);
         for (TkezPiecesCursor cursor(pieces.Views); !cursor.Done(); ++sends) {
             ASSERT_LT(sends, pieces.Joined.size() + 1) << "no progress";
             bool more = false;
-            const size_t count = cursor.Fill(vector, more);
+            const size_t count = cursor.Fill(vector, c.Limit, more);
             ASSERT_GT(count, 0u);
+            size_t described = 0;
+            for (size_t i = 0; i < count; ++i)
+                described += vector[i].iov_len;
+            EXPECT_LE(described, c.Limit);
+            // More is announced exactly while octets remain beyond this send.
+            EXPECT_EQ(more, sent.size() + described < pieces.Joined.size());
             size_t taken = 0;
-            for (size_t i = 0; i < count && taken < limit; ++i) {
-                const size_t n = std::min(vector[i].iov_len, limit - taken);
+            for (size_t i = 0; i < count && taken < c.Taken; ++i) {
+                const size_t n = std::min(vector[i].iov_len, c.Taken - taken);
                 const auto* base = static_cast<const uint8_t*>(vector[i].iov_base);
                 sent.insert(sent.end(), base, base + n);
                 taken += n;
             }
             cursor.Advance(taken);
-            // More is announced exactly while octets remain beyond this vector.
-            size_t described = 0;
-            for (size_t i = 0; i < count; ++i)
-                described += vector[i].iov_len;
-            EXPECT_EQ(more, sent.size() - taken + described < pieces.Joined.size());
         }
         EXPECT_TRUE(sent == pieces.Joined);
     }

@@ -4,6 +4,7 @@
 
 #include "kezBase_Classes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <sys/uio.h>
@@ -16,15 +17,22 @@ public:
 
     bool Done() const noexcept { return FNext == FPieces.size(); }
 
-    // Describes what is still to send in up to aVector.size() entries, empty pieces left out; returns how
-    // many it filled. Sets aMore when pieces remain beyond them.
-    size_t Fill(std::span<iovec> aVector, bool& aMore) const noexcept {
+    // Describes up to aLimit octets of what is still to send in up to aVector.size() entries, empty pieces
+    // left out, the last one cut short where the limit falls; returns how many it filled. Sets aMore when
+    // octets remain beyond them.
+    size_t Fill(std::span<iovec> aVector, size_t aLimit, bool& aMore) const noexcept {
         size_t count = 0;
         size_t i = FNext;
-        for (; i < FPieces.size() && count < aVector.size(); ++i) {
-            const size_t skip = i == FNext ? FSent : 0;
-            if (FPieces[i].size() == skip) continue;
-            aVector[count++] = {const_cast<uint8_t*>(FPieces[i].data() + skip), FPieces[i].size() - skip};
+        size_t skip = FSent;
+        for (; i < FPieces.size() && count < aVector.size() && aLimit > 0; ++i, skip = 0) {
+            const size_t size = std::min(FPieces[i].size() - skip, aLimit);
+            if (size == 0) continue;
+            aVector[count++] = {const_cast<uint8_t*>(FPieces[i].data() + skip), size};
+            aLimit -= size;
+            if (skip + size < FPieces[i].size()) {
+                aMore = true;
+                return count;
+            }
         }
         while (i < FPieces.size() && FPieces[i].empty())
             ++i;
