@@ -26,9 +26,9 @@ constexpr size_t MaxKeptBlock = MaxReadPerWait + ReadChunk;
 constexpr size_t DirectWriteSize = 64 * 1024;
 // Pieces handed to one sendmsg; the kernel takes at most IOV_MAX (1024).
 constexpr size_t GatheredSendPieces = 256;
-// The most one send carries. A large block goes out in sends of this size, each announcing more to come, as
-// a broker's frames would: RabbitMQ sent out large messages that had come in one send of a megabyte at about
-// half the rate of the same messages come in sends of a frame's size (128 KiB), to any consumer.
+// The most one send carries: a large block goes out in sends of this size, each but the last announcing more
+// (MSG_MORE). RabbitMQ, reading from loopback, sent out 1 MiB messages that had come in one send each at
+// about half the rate of the same messages come in sends of 128 KiB, to any consumer.
 constexpr size_t MaxSendSize = 128 * 1024;
 
 void SetOption(int aSocket, int aLevel, int aName, const void* aValue, socklen_t aSize) {

@@ -76,7 +76,7 @@ public:
     // --- writing ---
     // Sends all of aBytes, or appends them to the write buffer while it is open.
     void Write(TBytesView aBytes);
-    // Sends the pieces in order as one block: on a plain socket with one gathered send after what the write
+    // Sends the pieces in order as one block: on a plain socket in gathered sends after what the write
     // buffer holds, without copying them; otherwise through the write buffer (or one block) like Write.
     void Write(TBytesPieces aPieces);
     void WriteBufferOpen();
