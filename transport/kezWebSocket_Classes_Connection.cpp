@@ -269,14 +269,11 @@ void TkezWSConnection::EndWrite() {
 void TkezWSConnection::WriteBytes(TBytesPieces aPieces) {
     const auto handler = Handler();
     if (!handler) throw EkezClosedSocket("Socket is closed.");
-    size_t size = 0;
-    for (const TBytesView piece : aPieces)
-        size += piece.size();
     if (aPieces.size() == 1)
         handler->Write(aPieces.front());
     else
         handler->Write(aPieces);
-    FSendBytes.fetch_add(size, std::memory_order_relaxed);
+    FSendBytes.fetch_add(PiecesSize(aPieces), std::memory_order_relaxed);
 }
 
 void TkezWSConnection::DoWriteData(TBytesPieces aPieces) {

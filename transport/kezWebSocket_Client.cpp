@@ -536,44 +536,30 @@ void TkezWSClient::Stop() { StartClientThread(false); }
 
 // --- writing and pinging ---
 
-void TkezWSClient::WriteData(const std::string& aText, int64_t aSize, TwsStreaming aStreaming) {
+void TkezWSClient::WriteThrough(const std::function<void(TkezWSConnection&)>& aWrite) {
     const TkezWSConnectionPtr connection = Connection();
     if (!connection) return;
     try {
-        connection->WriteData(aText, aSize, aStreaming);
+        aWrite(*connection);
     } catch (const std::exception& e) {
         DoError(connection, e.what());
     }
+}
+
+void TkezWSClient::WriteData(const std::string& aText, int64_t aSize, TwsStreaming aStreaming) {
+    WriteThrough([&](TkezWSConnection& aConnection) { aConnection.WriteData(aText, aSize, aStreaming); });
 }
 
 void TkezWSClient::WriteData(TStream& aStream, int64_t aSize, TwsStreaming aStreaming) {
-    const TkezWSConnectionPtr connection = Connection();
-    if (!connection) return;
-    try {
-        connection->WriteData(aStream, aSize, aStreaming);
-    } catch (const std::exception& e) {
-        DoError(connection, e.what());
-    }
+    WriteThrough([&](TkezWSConnection& aConnection) { aConnection.WriteData(aStream, aSize, aStreaming); });
 }
 
 void TkezWSClient::WriteData(TBytesView aBytes) {
-    const TkezWSConnectionPtr connection = Connection();
-    if (!connection) return;
-    try {
-        connection->WriteData(aBytes);
-    } catch (const std::exception& e) {
-        DoError(connection, e.what());
-    }
+    WriteThrough([&](TkezWSConnection& aConnection) { aConnection.WriteData(aBytes); });
 }
 
 void TkezWSClient::WriteData(TBytesPieces aPieces) {
-    const TkezWSConnectionPtr connection = Connection();
-    if (!connection) return;
-    try {
-        connection->WriteData(aPieces);
-    } catch (const std::exception& e) {
-        DoError(connection, e.what());
-    }
+    WriteThrough([&](TkezWSConnection& aConnection) { aConnection.WriteData(aPieces); });
 }
 
 std::string TkezWSClient::WriteAndWaitData(const std::string& aText, int aTimeout) {

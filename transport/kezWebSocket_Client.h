@@ -163,6 +163,9 @@ private:
     bool TCPClientIs(const TkezWSCustomClient* aClient) const;
     void WaitConnectionChange(const std::function<bool()>& aDone, int aTimeoutMs);
     void StartClientThread(bool aActive);
+    // Runs aWrite on the current connection, if any; a failure is reported through the error event, not
+    // thrown to the writer.
+    void WriteThrough(const std::function<void(TkezWSConnection&)>& aWrite);
 
     TkezWSTLS_Options FTLSOptions;
     TkezWSProxy_Options FProxy;

@@ -252,14 +252,7 @@ void TkezAMQP::DoWritePieces(TBytesPieces aPieces) {
         OnAMQPWritePieces(this, aPieces);
         return;
     }
-    TBytes block;
-    size_t size = 0;
-    for (const TBytesView piece : aPieces)
-        size += piece.size();
-    block.reserve(size);
-    for (const TBytesView piece : aPieces)
-        block.insert(block.end(), piece.begin(), piece.end());
-    DoWriteBytes(block);
+    DoWriteBytes(JoinPieces(aPieces));
 }
 
 void TkezAMQP::WriteMethod(uint16_t aChannel, std::unique_ptr<TkezAMQPFramePayload_Method> aArguments) {

@@ -29,6 +29,22 @@ using TBytesView = std::span<const uint8_t>;
 // where the caller keeps it, written without first copying them together.
 using TBytesPieces = std::span<const TBytesView>;
 
+inline size_t PiecesSize(TBytesPieces aPieces) noexcept {
+    size_t size = 0;
+    for (const TBytesView piece : aPieces)
+        size += piece.size();
+    return size;
+}
+
+// The pieces copied together, for a writer that takes one block.
+inline TBytes JoinPieces(TBytesPieces aPieces) {
+    TBytes block;
+    block.reserve(PiecesSize(aPieces));
+    for (const TBytesView piece : aPieces)
+        block.insert(block.end(), piece.begin(), piece.end());
+    return block;
+}
+
 // An event property: assign a callable or nullptr; Fire does nothing while unassigned, so raising an
 // optional event stays a single line everywhere.
 template <typename Signature>

@@ -190,16 +190,25 @@ void TkezIOHandlerSocket::CheckForDisconnect(bool aRaise, bool aIgnoreBuffer) {
 // --- writing ---
 
 void TkezIOHandlerSocket::SendRaw(const uint8_t* aBuffer, size_t aSize) {
-    while (aSize > 0) {
-        const size_t size = std::min(aSize, MaxSendSize);
-        const ssize_t n = ::send(Handle(), aBuffer, size, MSG_NOSIGNAL | (size < aSize ? MSG_MORE : 0));
+    const TBytesView block(aBuffer, aSize);
+    SendPieces(TBytesPieces(&block, 1));
+}
+
+void TkezIOHandlerSocket::SendPieces(TBytesPieces aPieces) {
+    std::array<iovec, GatheredSendPieces> vector{};
+    for (TkezPiecesCursor cursor(aPieces); !cursor.Done();) {
+        bool more = false;
+        msghdr message{};
+        message.msg_iov = vector.data();
+        message.msg_iovlen = cursor.Fill(vector, MaxSendSize, more);
+        // More behind this send: the kernel fills its segments across the two.
+        const ssize_t n = ::sendmsg(Handle(), &message, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) RaiseSocketError(ETIMEDOUT); // the send time-out
             RaiseLastSocketError();
         }
-        aBuffer += n;
-        aSize -= static_cast<size_t>(n);
+        cursor.Advance(static_cast<size_t>(n));
     }
 }
 
@@ -221,21 +230,7 @@ void TkezIOHandlerSocket::Write(TBytesView aBytes) {
 void TkezIOHandlerSocket::SendAllGathered(TBytesPieces aPieces) {
     std::shared_lock use(FSocketUse);
     if (!Opened()) throw EkezClosedSocket("Socket is closed.");
-    std::array<iovec, GatheredSendPieces> vector{};
-    for (TkezPiecesCursor cursor(aPieces); !cursor.Done();) {
-        bool more = false;
-        msghdr message{};
-        message.msg_iov = vector.data();
-        message.msg_iovlen = cursor.Fill(vector, MaxSendSize, more);
-        // More behind this send: the kernel fills its segments across the two.
-        const ssize_t n = ::sendmsg(Handle(), &message, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) RaiseSocketError(ETIMEDOUT); // the send time-out
-            RaiseLastSocketError();
-        }
-        cursor.Advance(static_cast<size_t>(n));
-    }
+    SendPieces(aPieces);
 }
 
 void TkezIOHandlerSocket::Write(TBytesPieces aPieces) {
@@ -246,9 +241,7 @@ void TkezIOHandlerSocket::Write(TBytesPieces aPieces) {
         for (const TBytesView piece : aPieces)
             Write(piece);
     } else {
-        TBytes block;
-        for (const TBytesView piece : aPieces)
-            block.insert(block.end(), piece.begin(), piece.end());
+        const TBytes block = JoinPieces(aPieces);
         Write(TBytesView(block));
     }
 }

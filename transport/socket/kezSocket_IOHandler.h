@@ -120,6 +120,8 @@ protected:
 private:
     void SendAll(TBytesView aBytes);
     void SendAllGathered(TBytesPieces aPieces);
+    // The plain socket's send of pieces, under the socket-use lock with the socket open.
+    void SendPieces(TBytesPieces aPieces);
     // Under the socket-use lock, with the socket open: moves what has arrived into the input buffer. The
     // first receive waits up to aWaitMs (negative: without limit; 0: not at all).
     bool ReceiveAvailable(int aWaitMs);
