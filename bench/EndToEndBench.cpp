@@ -3,6 +3,8 @@
 // client CPU seconds per 100,000 messages for both clients and their ratio.
 //   kez_bench_end_to_end PORT [SCALE [PHASES]]   SCALE divides the message counts (for a quick look); PHASES
 //   picks some of: small, large, cross, trips (all by default), so that a profiler sees one phase alone
+//   KEZ_BENCH_ONLY=kez KEZ_BENCH_TLS=DIR/certs, against a broker started with scripts/test-broker start DIR
+//   PORT tls: this library alone over TLS
 #include "kezWebSocket_Protocol_AMQP_Client.h"
 
 #include <amqp.h>
@@ -109,6 +111,20 @@ public:
         FClient.Specifications().SetRFC6455(false);
         FClient.SetHost("127.0.0.1");
         FClient.SetPort(aPort);
+        if (const char* certs = std::getenv("KEZ_BENCH_TLS")) {
+            // The broker's TLS listener, one below its AMQP port, with the certificates scripts/test-broker
+            // made for it (the client's key carries the tests' pass phrase).
+            const std::string folder(certs);
+            FClient.SetHost("localhost");
+            FClient.SetPort(aPort - 1);
+            FClient.SetTLS(true);
+            TkezWSTLS_Options& tls = FClient.TLSOptions();
+            tls.SetRootCertFile(folder + "/ca.pem");
+            tls.SetCertFile(folder + "/client.pem");
+            tls.SetKeyFile(folder + "/client.key");
+            tls.SetPassword("kez-secret");
+            tls.SetVerifyCertificate(true);
+        }
         FAMQP.OnAMQPAuthentication = [](TObject*, TkezAMQPAuthentications, TkezAMQPAuthentication&,
                                         std::string& User, std::string& Password) {
             User = "guest";
@@ -357,6 +373,12 @@ int main(int argc, char** argv) {
     try {
         // KEZ_BENCH_ONLY=kez or =rabbitmq-c runs one client alone, for a profiler or strace.
         const std::string only = std::getenv("KEZ_BENCH_ONLY") ? std::getenv("KEZ_BENCH_ONLY") : "";
+        // KEZ_BENCH_TLS=FOLDER runs this library over TLS (a broker started with "tls", its certificates in
+        // FOLDER); rabbitmq-c would still use plain TCP, so no ratio would mean anything.
+        if (std::getenv("KEZ_BENCH_TLS") && only != "kez") {
+            std::fprintf(stderr, "KEZ_BENCH_TLS needs KEZ_BENCH_ONLY=kez\n");
+            return 2;
+        }
         std::unique_ptr<TPeer> kez, peer;
         if (only.empty() || only == "kez") kez = std::make_unique<TKezPeer>(port);
         if (only.empty() || only == "rabbitmq-c") peer = std::make_unique<TRabbitCPeer>(port);
