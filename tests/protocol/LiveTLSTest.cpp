@@ -2,6 +2,12 @@
 #include "SecureBroker.h"
 
 #include "../transport/LoopbackServer.h"
+#include "kezSocket_OpenSSL.h"
+
+#include <future>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <thread>
 
 using namespace kez;
 using namespace kez::test;
@@ -226,6 +232,64 @@ TEST(LiveTLS, AnUnavailableProviderFailsTheConnect) {
     broker.Client->TLSOptions().SetIOHandler(iohSChannel);
     EXPECT_FALSE(broker.ConnectAMQP());
     EXPECT_THAT(broker.ClientException(), testing::HasSubstr("SChannel provider does not exist"));
+}
+
+// The handler's receive and its report of what waits in the session, opened for the test.
+class TOpenedHandler : public TkezSSLIOHandlerSocketOpenSSL {
+public:
+    using TkezSSLIOHandlerSocketOpenSSL::HasPendingRaw;
+    using TkezSSLIOHandlerSocketOpenSSL::ReceiveRaw;
+};
+
+// Records are read from the socket several at a time. A receive whose room runs out may leave whole records
+// in the session while the socket has nothing more: they must still count as waiting, or the reader would
+// wait on the silent socket with data in hand.
+TEST(LiveTLS, RecordsReadAheadStillCountAsWaiting) {
+    int sockets[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets), 0);
+    constexpr size_t record = 16384;
+    std::string sent(3 * record, '\0');
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<char>(i * 7 % 253);
+    std::promise<void> written;
+    std::promise<void> done;
+    std::thread server([&, doneFuture = done.get_future()] {
+        SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+        SSL_CTX_use_certificate_chain_file(context, CertFile("server.pem").c_str());
+        SSL_CTX_use_PrivateKey_file(context, CertFile("server.key").c_str(), SSL_FILETYPE_PEM);
+        SSL* session = SSL_new(context);
+        SSL_set_fd(session, sockets[1]);
+        if (SSL_accept(session) == 1)
+            for (size_t at = 0; at < sent.size(); at += record)
+                SSL_write(session, sent.data() + at, static_cast<int>(record)); // a record each
+        written.set_value();
+        doneFuture.wait(); // the connection stays open and silent meanwhile
+        SSL_free(session);
+        SSL_CTX_free(context);
+        ::close(sockets[1]);
+    });
+    try {
+        TOpenedHandler handler;
+        handler.Open(sockets[0], "localhost", 0);
+        handler.SetPassThrough(false);
+        handler.AfterConnect(TkezSocketExchange(sockets[0], 5000, nullptr));
+        const bool ready =
+            written.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        EXPECT_TRUE(ready) << "the server did not write";
+        if (ready) {
+            std::string received(sent.size(), '\0');
+            auto* into = reinterpret_cast<uint8_t*>(received.data());
+            EXPECT_EQ(handler.ReceiveRaw(into, record), static_cast<ptrdiff_t>(record));
+            EXPECT_TRUE(handler.HasPendingRaw()) << "two records wait in the session";
+            EXPECT_EQ(handler.ReceiveRaw(into + record, 4 * record), static_cast<ptrdiff_t>(2 * record));
+            EXPECT_FALSE(handler.HasPendingRaw());
+            EXPECT_TRUE(received == sent);
+        }
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what(); // the server is still let go below
+    }
+    done.set_value();
+    server.join();
 }
 
 } // namespace

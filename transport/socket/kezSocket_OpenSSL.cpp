@@ -18,6 +18,9 @@ namespace kez {
 
 namespace {
 
+// How much of the socket a session reads at once, records read ahead included.
+constexpr size_t ReadAheadSize = 128 * 1024;
+
 // The last socket error of this thread's BIO calls: the library may touch errno on its way back.
 thread_local int LastSocketErrno = 0;
 
@@ -244,6 +247,11 @@ ssl_ctx_st* TkezSSLIOHandlerSocketOpenSSL::MakeContext() {
     // lengths, so no truncation goes unnoticed.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // Records are taken from the socket as many at a time as have arrived (up to ReadAheadSize), not with two
+    // receives each (header, then body): a 1 MiB message is 64 records. What this leaves in the session after
+    // a receive that filled its room is reported by HasPendingRaw.
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, ReadAheadSize);
 
     if (!ALPNProtocols().empty()) {
         std::vector<unsigned char> wire;
@@ -317,7 +325,11 @@ void TkezSSLIOHandlerSocketOpenSSL::AfterConnect(const TkezSocketExchange& aExch
     for (;;) {
         ERR_clear_error();
         const int result = SSL_connect(FSSL);
-        if (result == 1) break;
+        if (result == 1) {
+            // A peer that speaks first may have had its first records read ahead with the handshake's.
+            FRoomFilled = SSL_has_pending(FSSL) == 1;
+            break;
+        }
         const int error = SSL_get_error(FSSL, result);
         if (error == SSL_ERROR_WANT_READ) {
             aExchange.Wait(false);
@@ -371,6 +383,8 @@ ptrdiff_t TkezSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* aBuffer, size_t aSi
     // returned before an end or an error, which the next call then reports.
     // An error left behind data last time is still in this thread's queue: kept for its text.
     bool clearErrors = !std::exchange(FEndBehindData, false);
+    // Set again below when the room runs out before the session does.
+    FRoomFilled = false;
     size_t total = 0;
     while (total < aSize) {
         if (clearErrors) ERR_clear_error();
@@ -397,6 +411,8 @@ ptrdiff_t TkezSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* aBuffer, size_t aSi
         default: RaiseSessionError(result, "TLS receive failed");
         }
     }
+    // Records read ahead may wait in the session although the socket has nothing more to say.
+    FRoomFilled = total == aSize;
     return static_cast<ptrdiff_t>(total);
 }
 
@@ -440,7 +456,7 @@ void TkezSSLIOHandlerSocketOpenSSL::SendRaw(const uint8_t* aBuffer, size_t aSize
 bool TkezSSLIOHandlerSocketOpenSSL::HasPendingRaw() const {
     if (PassThrough() || !FSSL) return false;
     TSessionLock lock(*this);
-    return FEndBehindData || SSL_pending(FSSL) > 0;
+    return FEndBehindData || FRoomFilled || SSL_pending(FSSL) > 0;
 }
 
 void TkezSSLIOHandlerSocketOpenSSL::DoClose() {

@@ -102,6 +102,9 @@ private:
     // A receive that returned records met the session's end or an error behind them: the next receive
     // reports it at once instead of waiting for octets that may never come (under the session lock).
     bool FEndBehindData = false;
+    // The last receive stopped because the caller's room ran out, not because the session had nothing
+    // more: records read ahead may be waiting (under the session lock).
+    bool FRoomFilled = false;
 };
 
 } // namespace kez
