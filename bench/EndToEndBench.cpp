@@ -103,6 +103,11 @@ constexpr int Order[] = {0, 1, 1, 0, 1, 0, 0, 1};
 constexpr size_t Turns = 4;
 constexpr uint64_t AckEvery = 500;
 
+// KEZ_BENCH_TLS: the folder of the certificates scripts/test-broker made for its TLS listener (one below the
+// AMQP port), or null for plain TCP. The tests' client key carries this pass phrase.
+const char* TLSCertificates() { return std::getenv("KEZ_BENCH_TLS"); }
+constexpr const char* TLSKeyPassword = "kez-secret";
+
 // --- this library ---
 
 class TKezPeer : public TPeer {
@@ -112,9 +117,7 @@ public:
         FClient.Specifications().SetRFC6455(false);
         FClient.SetHost("127.0.0.1");
         FClient.SetPort(aPort);
-        if (const char* certs = std::getenv("KEZ_BENCH_TLS")) {
-            // The broker's TLS listener, one below its AMQP port, with the certificates scripts/test-broker
-            // made for it (the client's key carries the tests' pass phrase).
+        if (const char* certs = TLSCertificates()) {
             const std::string folder(certs);
             FClient.SetHost("localhost");
             FClient.SetPort(aPort - 1);
@@ -123,7 +126,7 @@ public:
             tls.SetRootCertFile(folder + "/ca.pem");
             tls.SetCertFile(folder + "/client.pem");
             tls.SetKeyFile(folder + "/client.key");
-            tls.SetPassword("kez-secret");
+            tls.SetPassword(TLSKeyPassword);
             tls.SetVerifyCertificate(true);
         }
         FAMQP.OnAMQPAuthentication = [](TObject*, TkezAMQPAuthentications, TkezAMQPAuthentication&,
@@ -247,12 +250,11 @@ class TRabbitCPeer : public TPeer {
 public:
     explicit TRabbitCPeer(int aPort) : FConnection(amqp_new_connection()) {
         amqp_socket_t* socket = nullptr;
-        if (const char* certs = std::getenv("KEZ_BENCH_TLS")) {
-            // The same listener and certificates as this library's peer.
+        if (const char* certs = TLSCertificates()) {
             const std::string folder(certs);
             socket = amqp_ssl_socket_new(FConnection);
             if (socket) {
-                amqp_ssl_socket_set_key_passwd(socket, "kez-secret");
+                amqp_ssl_socket_set_key_passwd(socket, TLSKeyPassword);
                 if (amqp_ssl_socket_set_cacert(socket, (folder + "/ca.pem").c_str()) != AMQP_STATUS_OK ||
                     amqp_ssl_socket_set_key(socket, (folder + "/client.pem").c_str(),
                                             (folder + "/client.key").c_str()) != AMQP_STATUS_OK)

@@ -536,7 +536,8 @@ void TkezWSClient::Stop() { StartClientThread(false); }
 
 // --- writing and pinging ---
 
-void TkezWSClient::WriteThrough(const std::function<void(TkezWSConnection&)>& aWrite) {
+template <typename TWrite>
+void TkezWSClient::WriteThrough(const TWrite& aWrite) {
     const TkezWSConnectionPtr connection = Connection();
     if (!connection) return;
     try {

@@ -164,8 +164,9 @@ private:
     void WaitConnectionChange(const std::function<bool()>& aDone, int aTimeoutMs);
     void StartClientThread(bool aActive);
     // Runs aWrite on the current connection, if any; a failure is reported through the error event, not
-    // thrown to the writer.
-    void WriteThrough(const std::function<void(TkezWSConnection&)>& aWrite);
+    // thrown to the writer. A template, so that the writes' path makes no call through a std::function.
+    template <typename TWrite>
+    void WriteThrough(const TWrite& aWrite);
 
     TkezWSTLS_Options FTLSOptions;
     TkezWSProxy_Options FProxy;
